@@ -1,0 +1,22 @@
+// Checks of the network description. Each failing check writes its sentence to the log file and
+// stops the run.
+#pragma once
+
+#include <cstdint>
+
+#include "model/network.h"
+
+namespace tessaro {
+
+void check_condition_code(const Network& net, std::int32_t b);
+void check_branch_numbering(const Network& net, std::int32_t b);
+// Pressure terminal: at least one negative value; converts both to pressure heads. Flowrate
+// terminal: second value exactly the negative of the first.
+void check_terminal_data(Network& net, std::int32_t b);
+void check_elevation_count(const Network& net);
+void check_junctions_present(const Network& net);
+// Elevation record n must name node n.
+void check_elevation_order(const Network& net, std::int32_t n);
+void check_every_node_connected(const Network& net);
+
+}  // namespace tessaro

@@ -1,0 +1,31 @@
+// Every sentence the program writes to the log file, and its console texts.
+#pragma once
+
+#include <string_view>
+
+namespace tessaro::message {
+
+inline constexpr std::string_view bad_condition_code = "Check definition of branch nodes conditions";
+inline constexpr std::string_view pressure_terminal_error =
+    "terminal node pressure definition error\tin branch";
+inline constexpr std::string_view flowrate_terminal_error =
+    "terminal node flowrate definition error\tin branch";
+inline constexpr std::string_view elevation_count =
+    "No. of defined elevations not matching No. of Nodes";
+inline constexpr std::string_view no_junctions =
+    "No junctional nodes present, therefore not a network";
+inline constexpr std::string_view elevation_order = "Out of sequence elevation Node numbers";
+inline constexpr std::string_view iterations_exceeded = "Maximum iterations exceeded";
+inline constexpr std::string_view largest_imbalance = "Maximum accumulative junctional flowrate =";
+inline constexpr std::string_view success = "Calculation processed successfully";
+
+// Faults of a network description that would make the program index outside its tables or
+// never end.
+inline constexpr std::string_view branch_out_of_sequence =
+    "Branch number not matching its position\tin branch";
+inline constexpr std::string_view node_number_error = "Node number below 1\tin branch";
+inline constexpr std::string_view unconnected_node = "Node not connected to any branch:";
+
+inline constexpr std::string_view stop_line = "Stop - Program terminated.\r\n";
+
+}  // namespace tessaro::message

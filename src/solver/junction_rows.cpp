@@ -1,0 +1,94 @@
+#include "solver/junction_rows.h"
+
+#include <utility>
+
+namespace tessaro {
+
+namespace {
+
+// A node is a junction when two or more branches have an end at it.
+constexpr std::int32_t junction_min_degree = 2;
+
+// Appends branch b to the row of junction j, with the junction at the branch's far end, and
+// returns the entry. junction_degree[j] counts the entries appended so far.
+std::int32_t append_entry(Network& net, std::int32_t j, std::int32_t b, std::int32_t far_end) {
+  const std::int32_t e = net.junction_row_start[j] + net.junction_degree[j];
+  net.junction_degree[j] += 1;
+  net.junction_branch[e] = net.branch_number[b];
+  net.junction_branch_diameter[e] = net.diameter[b];
+  net.junction_far_end[e] = far_end;
+  return e;
+}
+
+}  // namespace
+
+std::int32_t count_junctions(Network& net) {
+  for (std::int32_t b = 1; b <= net.n_branches; ++b) {
+    net.node_degree[net.first_node[b]] += 1;
+    // A branch with both ends at one node counts once for it.
+    if (net.second_node[b] != net.first_node[b]) net.node_degree[net.second_node[b]] += 1;
+  }
+  std::int32_t junctions = 0;
+  for (std::int32_t n = 1; n <= net.n_nodes; ++n) {
+    if (net.node_degree[n] >= junction_min_degree) ++junctions;
+  }
+  return junctions;
+}
+
+void list_junctions(Network& net) {
+  const std::int32_t n_junctions = net.n_junctions;
+  net.junction_node.create(n_junctions);
+  net.junction_degree.create(n_junctions);
+  net.junction_correction.create(n_junctions);
+  net.junction_row_start.create(n_junctions + 1);
+  std::int32_t j = 0;
+  for (std::int32_t n = 1; n <= net.n_nodes; ++n) {
+    if (net.node_degree[n] < junction_min_degree) continue;
+    ++j;
+    net.junction_node[j] = n;
+    net.node_junction[n] = j;
+  }
+}
+
+void build_junction_rows(Network& net) {
+  // Each junction's row holds one entry per branch with an end there; the rows lie one after
+  // another in junction order.
+  net.junction_row_start[1] = 1;
+  for (std::int32_t j = 1; j <= net.n_junctions; ++j) {
+    net.junction_row_start[j + 1] = net.junction_row_start[j] + net.node_degree[net.junction_node[j]];
+  }
+  net.n_entries = net.junction_row_start[net.n_junctions + 1] - 1;
+
+  // Created zero: no entry is fixed by a flowrate until the terminal heads are set, and the degrees
+  // count up from 0 as the rows fill.
+  net.junction_branch.create(net.n_entries);
+  net.junction_branch_diameter.create(net.n_entries);
+  net.junction_head_diff.create(net.n_entries);
+  net.junction_far_end.create(net.n_entries);
+  net.junction_branch_fixed.create(net.n_entries);
+  net.branch_first_entry.create(net.n_branches);
+  net.branch_second_entry.create(net.n_branches);
+
+  // Branches in file order, so each row lists its branches in file order. A branch between two
+  // junctions gets an entry in each row, each naming the other junction as its far end; a branch
+  // with both ends at one junction gets one entry, whose far end is no other junction.
+  for (std::int32_t b = 1; b <= net.n_branches; ++b) {
+    const std::int32_t first_junction = net.node_junction[net.first_node[b]];
+    const std::int32_t second_junction =
+        net.second_node[b] == net.first_node[b] ? 0 : net.node_junction[net.second_node[b]];
+    std::int32_t first_end_entry = 0;
+    std::int32_t second_end_entry = 0;
+    if (first_junction != 0) first_end_entry = append_entry(net, first_junction, b, second_junction);
+    if (second_junction != 0) {
+      second_end_entry = append_entry(net, second_junction, b, first_junction);
+    }
+    // The branch's first entry is the one in the row of the lower-indexed junction.
+    if (second_junction != 0 && (first_junction == 0 || second_junction < first_junction)) {
+      std::swap(first_end_entry, second_end_entry);
+    }
+    net.branch_first_entry[b] = first_end_entry;
+    net.branch_second_entry[b] = second_end_entry;
+  }
+}
+
+}  // namespace tessaro

@@ -1,0 +1,88 @@
+// The program's files: opened by plain name with status "UNKNOWN" (an existing file is used as
+// it is, a missing one created empty), read in blocks or written record by record.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tessaro {
+
+inline constexpr std::string_view input_file_name = "Tessaro-net.txt";
+inline constexpr std::string_view results_file_name = "Tessaro-res.txt";
+inline constexpr std::string_view log_file_name = "Log file.txt";
+
+// Opens a file with status "UNKNOWN", trying read-write, then read-only, then write-only.
+// Returns the descriptor; a file that cannot be opened ends the run with an OPEN failure.
+int open_unknown(std::string_view name);
+
+// An input file read byte by byte from blocks. A file whose last line has no line end reads as
+// if it had one: a line feed is supplied after its last character.
+class InputFile {
+ public:
+  explicit InputFile(std::string_view name) : name_(name) {}
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  // Opens the file at its first line (again, if it was open before).
+  void open();
+  void close();
+  bool is_open() const { return fd_ >= 0; }
+  const std::string& name() const { return name_; }
+
+  // The next byte, or end_of_file when the file (and its supplied final line feed) is used up.
+  // A read error of the operating system ends the run with F6500.
+  static constexpr int end_of_file = -1;
+  int get() {
+    if (next_ < end_) return static_cast<unsigned char>(*next_++);
+    return refill();
+  }
+
+ private:
+  int refill();
+
+  std::string name_;
+  int fd_ = -1;
+  static constexpr std::size_t block_size = 1 << 16;
+  char* buffer_ = nullptr;
+  const char* next_ = nullptr;
+  const char* end_ = nullptr;
+  bool at_end_ = false;
+  bool last_was_line_feed_ = true;
+};
+
+// An output file written in records. Opening never empties the file; the first record written
+// cuts it at the write position (the start), so a file that receives a record holds only this
+// run's records, and a file that receives none keeps its contents.
+class OutputFile {
+ public:
+  explicit OutputFile(std::string_view name) : name_(name) {}
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  void open();
+  // Writes what is buffered and closes the file.
+  void close();
+  bool is_open() const { return fd_ >= 0; }
+  const std::string& name() const { return name_; }
+
+  // Appends one record and its CR LF. A failed write ends the run with a WRITE failure.
+  void write_record(std::string_view text);
+  // Writes what is buffered.
+  void flush();
+
+ private:
+  std::string name_;
+  int fd_ = -1;
+  bool written_ = false;
+  std::string buffer_;
+};
+
+// Closes every output file that is still open, writing its buffered records first. Does not
+// throw: a write that fails now is dropped, the run is ending anyway.
+void close_open_files() noexcept;
+
+}  // namespace tessaro

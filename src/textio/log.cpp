@@ -1,0 +1,36 @@
+#include "textio/log.h"
+
+#include "textio/writer.h"
+
+namespace tessaro {
+
+OutputFile& log_file() {
+  static OutputFile file(log_file_name);
+  return file;
+}
+
+void log_sentence(std::string_view sentence) {
+  Statement record = write_begin(log_file());
+  write_text(record, sentence);
+  write_end(record);
+  // The log keeps its lines whatever ends the run next.
+  log_file().flush();
+}
+
+void log_sentence(std::string_view sentence, std::int32_t number) {
+  Statement record = write_begin(log_file());
+  write_text(record, sentence);
+  write_integer(record, number);
+  write_end(record);
+  log_file().flush();
+}
+
+void log_sentence(std::string_view sentence, double value) {
+  Statement record = write_begin(log_file());
+  write_text(record, sentence);
+  write_real(record, value);
+  write_end(record);
+  log_file().flush();
+}
+
+}  // namespace tessaro

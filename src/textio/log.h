@@ -1,0 +1,19 @@
+// The log file of the run and its records: list-directed, one blank, the sentence, and for some
+// sentences a number.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "textio/files.h"
+
+namespace tessaro {
+
+// The log file, unit 3: open from the first action of the run to the last.
+OutputFile& log_file();
+
+void log_sentence(std::string_view sentence);
+void log_sentence(std::string_view sentence, std::int32_t number);
+void log_sentence(std::string_view sentence, double value);
+
+}  // namespace tessaro

@@ -1,0 +1,19 @@
+// The floating-point environment of a run and the four mathematical functions, each of which
+// reports its argument and result errors by name before the hardware trap could.
+#pragma once
+
+namespace tessaro {
+
+// Double precision, round to nearest, and traps on invalid operation, division by zero and
+// overflow. A trap ends the run with the M6101, M6103 or M6104 report.
+void enable_fp_traps();
+
+// Undoes enable_fp_traps: for tests that run arithmetic which is meant to trap elsewhere.
+void disable_fp_traps();
+
+double math_sqrt(double x);          // "sqrt": DOMAIN below 0
+double math_log10(double x);         // "log10": SING at 0, DOMAIN below 0
+double math_atan(double x);          // "atan"
+double math_pow(double x, double y);  // "**": DOMAIN, SING, OVERFLOW
+
+}  // namespace tessaro
