@@ -91,7 +91,8 @@ std::int32_t find_start_node(const Network& net, std::int32_t& walk_steps) {
 
 // Carries the head of walk_node to the other end of each of its branches, in file order. Each
 // branch overwrites its neighbour's head, even a neighbour expanded before; a branch with both
-// ends at walk_node changes walk_node's own head for the branches after it.
+// ends at walk_node changes walk_node's own head for the branches after it. walk_node is marked
+// expanded even if it had no branch, so that every step expands one node.
 void expand(Network& net, const NodeBranches& at, std::int32_t walk_node, Frontier& frontier) {
   net.node_source[walk_node] = walk_node;
   for (std::int32_t k = at.start[walk_node]; k < at.start[walk_node + 1]; ++k) {

@@ -1,6 +1,7 @@
 #include "report/results.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 

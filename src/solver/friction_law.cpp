@@ -15,8 +15,8 @@ namespace {
 // decimals, and the friction factors are computed with exactly these values.
 constexpr double jain_exponent = 0.8999999761581421;  // 0.9
 constexpr double jain_coefficient = 21.25;
-constexpr double jain_constant = 1.1399999856948853;         // 1.14
-constexpr double colebrook_coefficient = 2.509999990463257;  // 2.51
+constexpr double jain_constant = 1.1399999856948853;               // 1.14
+constexpr double colebrook_coefficient = 2.509999990463257;        // 2.51
 constexpr double colebrook_roughness_divisor = 3.700000047683716;  // 3.7
 static_assert(jain_exponent == static_cast<double>(0.9f));
 static_assert(jain_constant == static_cast<double>(1.14f));

@@ -55,12 +55,13 @@ void build_junction_rows(Network& net) {
   // another in junction order.
   net.junction_row_start[1] = 1;
   for (std::int32_t j = 1; j <= net.n_junctions; ++j) {
-    net.junction_row_start[j + 1] = net.junction_row_start[j] + net.node_degree[net.junction_node[j]];
+    net.junction_row_start[j + 1] =
+        net.junction_row_start[j] + net.node_degree[net.junction_node[j]];
   }
   net.n_entries = net.junction_row_start[net.n_junctions + 1] - 1;
 
-  // Created zero: no entry is fixed by a flowrate until the terminal heads are set, and the degrees
-  // count up from 0 as the rows fill.
+  // The entry tables are created zero: no entry is fixed by a flowrate until the terminal heads
+  // are set. The degrees, created zero with the junction list, count up as the rows fill.
   net.junction_branch.create(net.n_entries);
   net.junction_branch_diameter.create(net.n_entries);
   net.junction_head_diff.create(net.n_entries);
@@ -78,7 +79,9 @@ void build_junction_rows(Network& net) {
         net.second_node[b] == net.first_node[b] ? 0 : net.node_junction[net.second_node[b]];
     std::int32_t first_end_entry = 0;
     std::int32_t second_end_entry = 0;
-    if (first_junction != 0) first_end_entry = append_entry(net, first_junction, b, second_junction);
+    if (first_junction != 0) {
+      first_end_entry = append_entry(net, first_junction, b, second_junction);
+    }
     if (second_junction != 0) {
       second_end_entry = append_entry(net, second_junction, b, first_junction);
     }

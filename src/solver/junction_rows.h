@@ -10,12 +10,12 @@ namespace tessaro {
 // junctions (nodes of degree 2 or more). Needs the node tables created.
 std::int32_t count_junctions(Network& net);
 
-// Creates the junction tables and lists the junctions in ascending node order (junction_node,
-// node_junction).
+// Creates the junction tables for n_junctions junctions and lists the junctions in ascending node
+// order (junction_node, node_junction).
 void list_junctions(Network& net);
 
-// Builds the rows: branches, diameters, degrees, far ends, branch-to-entry index, fixed flags
-// cleared.
+// Creates the entry tables and builds the rows: branches in file order, diameters, degrees, far
+// ends, the branch-to-entry index; no entry fixed.
 void build_junction_rows(Network& net);
 
 }  // namespace tessaro

@@ -7,8 +7,25 @@
 
 namespace tessaro {
 
-// State of one read request, from read_begin to read_end. (Fields are the reader's own.)
-struct ReadRequest;
+// What kind of value was scanned last: a plain text, a quoted text (between apostrophes or
+// quotation marks) or a parenthesised one.
+enum class ValueKind : std::uint8_t { plain, quoted, parenthesised };
+
+// State of one read request, from read_begin to read_end.
+struct ReadRequest {
+  static constexpr int max_value_length = 260;
+
+  InputFile* file = nullptr;
+  // The character that ended the previous value: ' ' (also for TAB and a line end), ',' or '/'.
+  char last_separator = ',';
+  // How many further targets receive the pending repeated value.
+  std::int32_t repeat_remaining = 0;
+  ValueKind kind = ValueKind::plain;
+  // The last scanned value was ended by a line end: the file already stands at the next line.
+  bool line_advanced = false;
+  int length = 0;
+  char text[max_value_length] = {};
+};
 
 // A request on one open input file. Any failure (malformed value, end of file, read error) ends
 // the run with fail_run, naming the input file; these calls never return with an error.

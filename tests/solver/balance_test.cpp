@@ -1,0 +1,212 @@
+#include "solver/balance.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "junction_test_network.h"
+#include "solver/starting_heads.h"
+#include "textio/run_end.h"
+
+namespace tessaro {
+namespace {
+
+using junction_test::BranchRow;
+using junction_test::FullRows;
+
+class BalanceTest : public junction_test::RunFolderTest {};
+
+Network started_network(const std::vector<BranchRow>& rows, double tolerance,
+                        std::int32_t max_iterations) {
+  Network net = junction_test::make_network(rows);
+  net.tolerance = tolerance;
+  net.max_iterations = max_iterations;
+  junction_test::build_rows(net);
+  // A network without junctions never reaches the starting heads.
+  if (net.n_junctions == 0) return net;
+  set_terminal_heads(net);
+  add_elevations(net);
+  set_starting_head_differences(net);
+  return net;
+}
+
+// One junction between terminal heads 30 (resistance 1) and 10 (resistance 4): it starts at 20,
+// so the head differences are 10 and -10, and it balances at 26.
+Network one_junction(std::int32_t max_iterations) {
+  return started_network(
+      {{1, 2, condition_pressure, 30.0, -1.0, 1.0}, {2, 3, condition_pressure, -1.0, 10.0, 4.0}},
+      1.0e-6, max_iterations);
+}
+
+// Runs the balance, which must end the run with a stop.
+void balance_to_stop(Network& net) {
+  try {
+    balance_junction_heads(net);
+    ADD_FAILURE() << "the balance converged";
+  } catch (const RunEnd& end) {
+    EXPECT_EQ(end.failure_class, 0);
+    EXPECT_EQ(end.exit_status, exit_stopped);
+  }
+}
+
+// The two records of an exceeded limit, and the imbalance the second one reports.
+double stop_records_imbalance(const std::string& log) {
+  const std::string first = " Maximum iterations exceeded\r\n";
+  const std::string second = " Maximum accumulative junctional flowrate =";
+  EXPECT_EQ(log.substr(0, first.size()), first);
+  EXPECT_EQ(log.substr(first.size(), second.size()), second);
+  EXPECT_EQ(log.size() - 2, log.rfind("\r\n")) << "two records";
+  return std::stod(log.substr(first.size() + second.size()));
+}
+
+TEST_F(BalanceTest, SweepZeroOfOneJunction) {
+  Network net = one_junction(-1);
+  balance_to_stop(net);
+  const double flow_sum = stop_records_imbalance(log_text());
+  const double correction = net.junction_correction[1];
+  EXPECT_NEAR(flow_sum, 1.58114, 1e-5);
+  EXPECT_NEAR(flow_sum / (-2.0 * correction), 0.237171, 1e-6);  // flow_slope_sum
+  EXPECT_NEAR(correction, -3.33333, 1e-5);
+  EXPECT_NEAR(net.junction_head_diff[1], 6.66667, 1e-5);
+  EXPECT_NEAR(net.junction_head_diff[2], -13.33333, 1e-5);
+}
+
+TEST_F(BalanceTest, OneJunctionNeedsTwentyOneCorrectedSweeps) {
+  Network converging = one_junction(20);
+  balance_junction_heads(converging);
+  EXPECT_NEAR(converging.junction_head_diff[1], 4.0, 1e-5);
+  EXPECT_NEAR(converging.junction_head_diff[2], -16.0, 1e-5);
+  EXPECT_EQ(log_text(), "");
+
+  Network stopping = one_junction(19);
+  balance_to_stop(stopping);
+  const double imbalance = stop_records_imbalance(log_text());
+  EXPECT_GT(imbalance, 1.0e-6);
+  EXPECT_LT(imbalance, 1.4e-6);
+}
+
+// Head differences 4 and -1 with resistances 1 give net inflows 2 and -1: an imbalance of
+// exactly 1.
+TEST_F(BalanceTest, ImbalanceEqualToTheToleranceHasConverged) {
+  struct Case {
+    double tolerance;
+    bool corrected;
+  };
+  for (const Case c : {Case{1.0, false}, Case{std::nextafter(1.0, 0.0), true}}) {
+    SCOPED_TRACE(c.tolerance);
+    Network net = junction_test::make_network({{1, 2}, {2, 3}});
+    net.tolerance = c.tolerance;
+    net.max_iterations = -1;
+    junction_test::build_rows(net);
+    net.junction_head_diff[1] = 4.0;
+    net.junction_head_diff[2] = -1.0;
+    if (c.corrected) {
+      balance_to_stop(net);
+      // The Newton step 1 / (2/8 + 1/2), halved for two branches, lowers the junction's view of
+      // both.
+      EXPECT_EQ(net.junction_correction[1], -(1.0 / 0.75) / 2.0);
+      EXPECT_EQ(net.junction_head_diff[1], 4.0 + -(1.0 / 0.75) / 2.0);
+    } else {
+      balance_junction_heads(net);
+      EXPECT_EQ(net.junction_head_diff[1], 4.0);
+      EXPECT_EQ(net.junction_head_diff[2], -1.0);
+    }
+  }
+}
+
+// Flowrate 2 leaves the junction through a fixed entry; the pressure branch must bring it in.
+TEST_F(BalanceTest, FixedEntryCountsButNeverChanges) {
+  Network net = started_network(
+      {{1, 2, condition_pressure, 30.0, -1.0, 1.0}, {2, 3, condition_flowrate, 2.0, -2.0, 0.5}},
+      1.0e-9, 1000);
+  ASSERT_EQ(net.junction_branch_fixed[2], 1);
+  ASSERT_EQ(net.junction_head_diff[2], -2.0);
+  balance_junction_heads(net);
+  EXPECT_EQ(net.junction_head_diff[2], -2.0);
+  EXPECT_NEAR(net.junction_head_diff[1], 4.0, 1e-8);
+}
+
+// The balance written out over the full rows. Returns false where the limit ends the run.
+bool full_balance(const Network& net, FullRows& rows) {
+  std::vector<double> correction(static_cast<std::size_t>(rows.n_junctions) + 1, 0.0);
+  std::int32_t network_iter = 0;
+  for (;;) {
+    double max_imbalance = 0.0;
+    for (std::size_t j = 1; j <= static_cast<std::size_t>(rows.n_junctions); ++j) {
+      double flow_sum = 0.0;
+      double flow_slope_sum = 0.0;
+      for (std::size_t m = 1; m <= static_cast<std::size_t>(rows.junction_degree[j]); ++m) {
+        const double h = rows.head_diff[j][m];
+        const double k = net.resistance[rows.branch[j][m]];
+        if (h == 0.0 || k == 0.0) continue;
+        const std::int32_t flow_sign = static_cast<std::int32_t>(h / std::fabs(h));
+        const double q = flow_sign * std::sqrt(std::fabs(h) / k);
+        flow_sum += q;
+        flow_slope_sum += q / (2.0 * h);
+      }
+      correction[j] = flow_slope_sum == 0.0 ? 0.0 : -(flow_sum / flow_slope_sum) / net.n_branches;
+      if (std::fabs(flow_sum) > max_imbalance) max_imbalance = std::fabs(flow_sum);
+    }
+    if (max_imbalance <= net.tolerance) return true;
+    for (std::size_t j = 1; j <= static_cast<std::size_t>(rows.n_junctions); ++j) {
+      for (std::size_t m = 1; m <= static_cast<std::size_t>(rows.junction_degree[j]); ++m) {
+        if (rows.fixed[j][m] == 1) continue;
+        const auto far = static_cast<std::size_t>(rows.far_end[j][m]);
+        if (far == 0) {
+          rows.head_diff[j][m] = rows.head_diff[j][m] + correction[j];
+        } else {
+          rows.head_diff[j][m] = rows.head_diff[j][m] + correction[j] - correction[far];
+        }
+      }
+    }
+    if (network_iter > net.max_iterations) return false;
+    network_iter += 1;
+  }
+}
+
+TEST_F(BalanceTest, RandomNetworksBalanceLikeTheFullRows) {
+  std::mt19937 rng(99);
+  int converged = 0;
+  int stopped = 0;
+  for (int trial = 0; trial < 1500; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    Network net = started_network(junction_test::random_rows(rng), 1.0e-9, 40);
+    if (net.n_junctions == 0) continue;
+    FullRows rows = junction_test::full_rows(net);
+    for (std::int32_t j = 1; j <= net.n_junctions; ++j) {
+      for (std::int32_t m = 1; m <= net.junction_degree[j]; ++m) {
+        const std::int32_t e = net.junction_row_start[j] + m - 1;
+        rows.head_diff[static_cast<std::size_t>(j)][static_cast<std::size_t>(m)] =
+            net.junction_head_diff[e];
+        rows.fixed[static_cast<std::size_t>(j)][static_cast<std::size_t>(m)] =
+            net.junction_branch_fixed[e];
+      }
+    }
+    const bool full_converged = full_balance(net, rows);
+    bool compact_converged = true;
+    try {
+      balance_junction_heads(net);
+    } catch (const RunEnd&) {
+      compact_converged = false;
+    }
+    ASSERT_EQ(compact_converged, full_converged);
+    (full_converged ? converged : stopped) += 1;
+    for (std::int32_t j = 1; j <= net.n_junctions; ++j) {
+      for (std::int32_t m = 1; m <= net.junction_degree[j]; ++m) {
+        const std::int32_t e = net.junction_row_start[j] + m - 1;
+        ASSERT_EQ(net.junction_head_diff[e],
+                  rows.head_diff[static_cast<std::size_t>(j)][static_cast<std::size_t>(m)])
+            << "junction " << j << " slot " << m;
+      }
+    }
+  }
+  EXPECT_GT(converged, 100);
+  EXPECT_GT(stopped, 100);
+}
+
+}  // namespace
+}  // namespace tessaro
