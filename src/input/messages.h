@@ -5,7 +5,8 @@
 
 namespace tessaro::message {
 
-inline constexpr std::string_view bad_condition_code = "Check definition of branch nodes conditions";
+inline constexpr std::string_view bad_condition_code =
+    "Check definition of branch nodes conditions";
 inline constexpr std::string_view pressure_terminal_error =
     "terminal node pressure definition error\tin branch";
 inline constexpr std::string_view flowrate_terminal_error =

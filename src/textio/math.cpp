@@ -46,8 +46,8 @@ void on_fp_trap(int, siginfo_t* info, void*) {
   }
   RunEnd end;
   end.exit_status = exit_failed;
-  end.stderr_text = failure_report('M', number, tag_math, {},
-                                   std::string("floating-point error: ").append(word));
+  end.stderr_text =
+      failure_report('M', number, tag_math, {}, std::string("floating-point error: ").append(word));
   terminate_run(end);
 }
 
@@ -93,7 +93,9 @@ double math_log10(double x) {
   return std::log10(x);
 }
 
-double math_atan(double x) { return std::atan(x); }
+double math_atan(double x) {
+  return std::atan(x);
+}
 
 double math_pow(double x, double y) {
   // Zero to a negative power is a pole of the function.

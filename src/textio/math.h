@@ -11,9 +11,9 @@ void enable_fp_traps();
 // Undoes enable_fp_traps: for tests that run arithmetic which is meant to trap elsewhere.
 void disable_fp_traps();
 
-double math_sqrt(double x);          // "sqrt": DOMAIN below 0
-double math_log10(double x);         // "log10": SING at 0, DOMAIN below 0
-double math_atan(double x);          // "atan"
+double math_sqrt(double x);           // "sqrt": DOMAIN below 0
+double math_log10(double x);          // "log10": SING at 0, DOMAIN below 0
+double math_atan(double x);           // "atan"
 double math_pow(double x, double y);  // "**": DOMAIN, SING, OVERFLOW
 
 }  // namespace tessaro

@@ -59,7 +59,9 @@ void fail_run(char failure_class, int number, std::string_view tag, std::string_
   throw end;
 }
 
-void fail_table_storage() { fail_run('F', 6772, tag_storage, {}, "insufficient memory for a table"); }
+void fail_table_storage() {
+  fail_run('F', 6772, tag_storage, {}, "insufficient memory for a table");
+}
 
 void terminate_run(const RunEnd& end) {
   close_open_files();

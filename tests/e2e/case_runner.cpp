@@ -110,9 +110,8 @@ std::string without_file_failure_message(const std::string& report) {
 
 // Compares one run with its expected outcome; returns the differences, empty when it matches.
 std::string compare_case(const fs::path& case_dir) {
-  const fs::path scratch = fs::temp_directory_path() /
-                           ("tessaro-case-" + std::to_string(getpid()) + "-" +
-                            case_dir.filename().string());
+  const fs::path scratch = fs::temp_directory_path() / ("tessaro-case-" + std::to_string(getpid()) +
+                                                        "-" + case_dir.filename().string());
   fs::remove_all(scratch);
   const fs::path folder = scratch / "work";
   fs::create_directories(folder);
@@ -183,8 +182,8 @@ TEST_P(ReferenceCase, MatchesByteForByte) {
 }
 
 std::string case_name(const testing::TestParamInfo<fs::path>& info) {
-  std::string name = info.param.parent_path().filename().string() + "_" +
-                     info.param.filename().string();
+  std::string name =
+      info.param.parent_path().filename().string() + "_" + info.param.filename().string();
   for (char& c : name) {
     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
   }
