@@ -82,6 +82,9 @@ struct Network {
   Table<double> junction_head_diff;           // head at the far end minus head of the junction
   Table<std::int32_t> junction_far_end;       // junction index at the far end, 0 for a terminal
   Table<std::int32_t> junction_branch_fixed;  // 1 when a given flowrate fixes the head difference
+  // The resistance of the entry's branch, gathered at the start of every balancing run (the
+  // resistances are held fixed during a run), so that the sweeps read it in row order.
+  Table<double> junction_resistance;
 
   // From a branch to its entries: the entry in the row of the lower-indexed junction at its ends
   // and the entry in the row of the other, 0 where the branch has none.

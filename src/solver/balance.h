@@ -7,7 +7,25 @@
 namespace tessaro {
 
 // One balancing run. Returns when the largest junction imbalance is within the tolerance; ends
-// the run with the two log records past the iteration limit.
+// the run with the two log records past the iteration limit, or as soon as a corrected sweep
+// changes no head difference (from then on every sweep would repeat until the limit).
 void balance_junction_heads(Network& net);
+
+// The steps of a balancing run, in the order the run takes them.
+
+// Copies the resistance of every entry's branch into junction_resistance.
+void gather_entry_resistances(Network& net);
+
+// Sums the flows into every junction for the current head differences and sets each junction's
+// correction: the Newton step of its head, damped by the number of branches in the network.
+// Returns the largest absolute net inflow of any junction.
+double sweep_junctions(Network& net);
+
+// Applies the sweep's corrections of all junctions at once. Raising a junction's head lowers the
+// head difference of every entry seen from it and raises that of the same branch seen from the
+// junction at its far end; terminal heads and head differences fixed by a flowrate stay as they
+// are. (H + c_j) - c_far is rounded in that order. Returns whether any head difference changed
+// in any bit.
+bool correct_head_differences(Network& net);
 
 }  // namespace tessaro

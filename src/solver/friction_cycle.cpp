@@ -48,9 +48,10 @@ double update_friction(Network& net) {
       net.reynolds[c] = reynolds_new;
 
       // New friction factor and resistance; friction keeps the Colebrook-White start value for the
-      // next update. The resistance is 8 L f / (D^5 pi^2 g), the same bits as 8 f L.
+      // next update.
       update_friction_factor(net, c, diameter, FrictionCaller::friction_update);
-      net.resistance[c] = branch_resistance(net, net.friction_next[c], net.length[c], diameter);
+      net.resistance[c] =
+          updated_branch_resistance(net, net.length[c], net.friction_next[c], diameter);
     }
   }
   return max_reynolds_change;

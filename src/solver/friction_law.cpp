@@ -87,9 +87,25 @@ void update_friction_factor(Network& net, std::int32_t b, double diameter, Frict
   }
 }
 
+namespace {
+
+// D^5 pi^2 g, the denominator of the resistance. Callers form the numerator first, so that a
+// failure in it is met before one in the powers.
+double resistance_denominator(const Network& net, double diameter) {
+  return math_pow(diameter, 5.0) * math_pow(net.pi, 2.0) * net.gravity;
+}
+
+}  // namespace
+
 double branch_resistance(const Network& net, double friction, double length, double diameter) {
-  return resistance_factor * friction * length /
-         (math_pow(diameter, 5.0) * math_pow(net.pi, 2.0) * net.gravity);
+  const double numerator = resistance_factor * friction * length;
+  return numerator / resistance_denominator(net, diameter);
+}
+
+double updated_branch_resistance(const Network& net, double length, double friction,
+                                 double diameter) {
+  const double numerator = resistance_factor * length * friction;
+  return numerator / resistance_denominator(net, diameter);
 }
 
 }  // namespace tessaro

@@ -29,4 +29,9 @@ void update_friction_factor(Network& net, std::int32_t b, double diameter, Frict
 // 8 f L / (D^5 pi^2 g), with D^5 and pi^2 as real powers.
 double branch_resistance(const Network& net, double friction, double length, double diameter);
 
+// The same law as the friction update writes it, 8 L f / (D^5 pi^2 g): the product is formed
+// with the length first (8 L can overflow where 8 f L does not).
+double updated_branch_resistance(const Network& net, double length, double friction,
+                                 double diameter);
+
 }  // namespace tessaro

@@ -67,6 +67,7 @@ void build_junction_rows(Network& net) {
   net.junction_head_diff.create(net.n_entries);
   net.junction_far_end.create(net.n_entries);
   net.junction_branch_fixed.create(net.n_entries);
+  net.junction_resistance.create(net.n_entries);
   net.branch_first_entry.create(net.n_branches);
   net.branch_second_entry.create(net.n_branches);
 

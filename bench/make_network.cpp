@@ -1,0 +1,29 @@
+// Writes a mesh network of about the given number of branches in the input format.
+// Usage: make_network BRANCHES TOLERANCE MAX_ITERATIONS FILE
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+#include "mesh_network.h"
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::cerr << "usage: make_network BRANCHES TOLERANCE MAX_ITERATIONS FILE\n";
+    return 2;
+  }
+  const tessaro::bench::MeshShape shape = tessaro::bench::mesh_shape(std::atoi(argv[1]));
+  tessaro::bench::MeshRun run;
+  run.tolerance = argv[2];
+  run.max_iterations = std::atoi(argv[3]);
+  std::ofstream out(argv[4], std::ios::binary);
+  tessaro::bench::write_mesh_network(out, shape, run);
+  out.close();
+  if (!out) {
+    std::cerr << "make_network: cannot write " << argv[4] << "\n";
+    return 1;
+  }
+  std::cout << shape.n_branches() << " branches, " << shape.n_entries() << " junction entries, "
+            << shape.rows << " x " << shape.columns << " junction mesh, " << shape.drains
+            << " flowrate terminals\n";
+  return 0;
+}
