@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstring>
 #include <string>
 
 #include "textio/run_end.h"
@@ -146,9 +147,31 @@ int InputFile::refill() {
   return static_cast<unsigned char>(*next_++);
 }
 
+void InputFile::skip_line() {
+  for (;;) {
+    if (next_ < end_) {
+      const void* line_feed = std::memchr(next_, '\n', static_cast<std::size_t>(end_ - next_));
+      if (line_feed != nullptr) {
+        next_ = static_cast<const char*>(line_feed) + 1;
+        return;
+      }
+      next_ = end_;
+    }
+    const int c = refill();
+    if (c == '\n' || c == end_of_file) return;
+  }
+}
+
+// A run that ends while the file is open leaves through here: the records written so far reach
+// the file before it is closed, as on every other way out.
 OutputFile::~OutputFile() {
   forget_open(this);
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ < 0) return;
+  try {
+    flush();
+  } catch (...) {
+  }
+  ::close(fd_);
 }
 
 void OutputFile::open() {

@@ -39,6 +39,8 @@ class InputFile {
     if (next_ < end_) return static_cast<unsigned char>(*next_++);
     return refill();
   }
+  // Passes over the rest of the current line, its line feed included, or to the end of the file.
+  void skip_line();
 
  private:
   int refill();

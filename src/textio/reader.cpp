@@ -238,10 +238,7 @@ void read_text(ReadRequest& request, char* target, int width) {
 
 void read_end(ReadRequest& request) {
   if (request.line_advanced) return;
-  int c = 0;
-  do {
-    c = request.file->get();
-  } while (c != line_feed && c != InputFile::end_of_file);
+  request.file->skip_line();
 }
 
 }  // namespace tessaro
