@@ -26,6 +26,7 @@
 #include "mesh_network.h"
 #include "prepared_network.h"
 #include "solver/balance.h"
+#include "textio/files.h"
 
 namespace {
 

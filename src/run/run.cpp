@@ -61,12 +61,8 @@ void third_pass(Network& net, InputFile& input) {
 
 }  // namespace
 
-void run_calculation() {
-  Network net;
-  net.pi = 4.0 * math_atan(1.0);
-  log_file().open();
+void prepare_network(Network& net) {
   InputFile input(input_file_name);
-
   first_pass(net, input);
   second_pass(net, input);
 
@@ -83,7 +79,14 @@ void run_calculation() {
   add_elevations(net);
   set_starting_head_differences(net);
   check_every_node_connected(net);
+}
 
+void run_calculation() {
+  Network net;
+  net.pi = 4.0 * math_atan(1.0);
+  log_file().open();
+
+  prepare_network(net);
   solve_network(net);
 
   OutputFile results(results_file_name);
