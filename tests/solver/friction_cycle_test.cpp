@@ -9,6 +9,7 @@
 
 #include "input/checks.h"
 #include "input/messages.h"
+#include "input/passes.h"
 #include "junction_test_network.h"
 #include "model/network.h"
 #include "solver/balance.h"
@@ -56,15 +57,7 @@ Network prepared_network(const Header& header, std::initializer_list<BranchRecor
   net.kinematic_viscosity = static_cast<float>(net.viscosity / net.density);
 
   net.n_branches = static_cast<std::int32_t>(records.size());
-  for (Table<std::int32_t>* table :
-       {&net.branch_number, &net.first_node, &net.second_node, &net.branch_condition}) {
-    table->create(net.n_branches);
-  }
-  for (Table<double>* table :
-       {&net.first_value, &net.second_value, &net.diameter, &net.length, &net.reynolds,
-        &net.friction, &net.friction_next, &net.resistance, &net.branch_head_diff}) {
-    table->create(net.n_branches);
-  }
+  create_branch_tables(net);
   std::int32_t b = 0;
   for (const BranchRecord& record : records) {
     ++b;
@@ -85,12 +78,7 @@ Network prepared_network(const Header& header, std::initializer_list<BranchRecor
     set_initial_resistance(net, b);
   }
 
-  for (Table<std::int32_t>* table :
-       {&net.elevation_node, &net.node_source, &net.node_degree, &net.node_junction}) {
-    table->create(net.n_nodes);
-  }
-  net.elevation.create(net.n_nodes);
-  net.node_head.create(net.n_nodes);
+  create_node_tables(net);
   net.n_elevations = net.n_nodes;
   std::int32_t n = 0;
   for (const double elevation : elevations) {
@@ -115,19 +103,6 @@ std::int32_t entry_of(const Network& net, std::int32_t j, std::int32_t c) {
   }
   ADD_FAILURE() << "branch " << c << " not at junction " << j;
   return 1;
-}
-
-// Ends with a stop: the stop line on the console, status 0, no failure report.
-template <class Action>
-void expect_stop(Action action) {
-  try {
-    action();
-    ADD_FAILURE() << "the run went on";
-  } catch (const RunEnd& end) {
-    EXPECT_EQ(end.exit_status, exit_stopped);
-    EXPECT_EQ(end.stdout_text, message::stop_line);
-    EXPECT_EQ(end.failure_class, 0);
-  }
 }
 
 // Agrees with a value given to five significant digits.
@@ -256,7 +231,7 @@ TEST_F(FrictionCycleTest, ReynoldsNumbersThatNeverSettleEndTheRun) {
   ASSERT_TRUE(laminar_after[3]);
   ASSERT_FALSE(laminar_after[4]);
 
-  expect_stop([&] { solve_network(net); });
+  junction_test::expect_stop([&] { solve_network(net); });
   EXPECT_EQ(log_text(), " Maximum iterations exceeded\r\n");
   EXPECT_GT(net.reynolds[1], 2000.0);
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "input/messages.h"
+#include "input/passes.h"
 #include "junction_test_network.h"
 #include "model/network.h"
 #include "solver/starting_heads.h"
@@ -35,27 +36,11 @@ Network one_branch(double roughness, double diameter) {
   net.kinematic_viscosity = static_cast<float>(net.viscosity / net.density);
   net.pi = 4.0 * math_atan(1.0);
   net.n_branches = 1;
-  for (Table<double>* table : {&net.first_value, &net.second_value, &net.diameter, &net.length,
-                               &net.reynolds, &net.friction, &net.friction_next, &net.resistance}) {
-    table->create(1);
-  }
+  create_branch_tables(net);
   net.diameter[1] = diameter;
   net.length[1] = 100.0;
   net.reynolds[1] = first_estimate_reynolds;
   return net;
-}
-
-// Ends with a stop: the stop line on the console, status 0, no failure report.
-template <class Action>
-void expect_stop(Action action) {
-  try {
-    action();
-    ADD_FAILURE() << "the run went on";
-  } catch (const RunEnd& end) {
-    EXPECT_EQ(end.exit_status, exit_stopped);
-    EXPECT_EQ(end.stdout_text, message::stop_line);
-    EXPECT_EQ(end.failure_class, 0);
-  }
 }
 
 TEST_F(FrictionLawTest, JainEstimateAtTheFirstReynoldsNumber) {
@@ -108,7 +93,7 @@ TEST_F(FrictionLawTest, ColebrookIteratesAndTheTwoLimitCounts) {
     net.max_iterations = c.max_iterations;
     net.reynolds[1] = 1.0e5;
     if (c.stops) {
-      expect_stop([&] { update_friction_factor(net, 1, 1.0, c.caller); });
+      junction_test::expect_stop([&] { update_friction_factor(net, 1, 1.0, c.caller); });
       ++stops;
     } else {
       update_friction_factor(net, 1, 1.0, c.caller);
@@ -141,7 +126,8 @@ TEST_F(FrictionLawTest, ZeroToleranceRunsIntoTheLimit) {
   net.tolerance = 0.0;
   first_friction_estimate(net, 1, 1.0);
   net.reynolds[1] = 1.0e5;
-  expect_stop([&] { update_friction_factor(net, 1, 1.0, FrictionCaller::friction_update); });
+  junction_test::expect_stop(
+      [&] { update_friction_factor(net, 1, 1.0, FrictionCaller::friction_update); });
 
   // After 100 iterations the iterates repeat exactly.
   const double repeated = net.friction[1];

@@ -15,10 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "input/messages.h"
+#include "input/passes.h"
 #include "model/network.h"
 #include "solver/junction_rows.h"
 #include "textio/log.h"
 #include "textio/math.h"
+#include "textio/run_end.h"
 
 namespace tessaro::junction_test {
 
@@ -39,14 +42,7 @@ inline Network make_network(const std::vector<BranchRow>& rows,
   Network net;
   net.n_branches = static_cast<std::int32_t>(rows.size());
   for (const BranchRow& row : rows) net.n_nodes = std::max({net.n_nodes, row.first, row.second});
-  for (Table<std::int32_t>* table :
-       {&net.branch_number, &net.first_node, &net.second_node, &net.branch_condition}) {
-    table->create(net.n_branches);
-  }
-  for (Table<double>* table :
-       {&net.first_value, &net.second_value, &net.diameter, &net.length, &net.resistance}) {
-    table->create(net.n_branches);
-  }
+  create_branch_tables(net);
   for (std::int32_t b = 1; b <= net.n_branches; ++b) {
     const BranchRow& row = rows[static_cast<std::size_t>(b - 1)];
     net.branch_number[b] = b;
@@ -58,12 +54,7 @@ inline Network make_network(const std::vector<BranchRow>& rows,
     net.resistance[b] = row.resistance;
     net.diameter[b] = row.diameter;
   }
-  net.elevation.create(net.n_nodes);
-  net.elevation_node.create(net.n_nodes);
-  net.node_head.create(net.n_nodes);
-  net.node_source.create(net.n_nodes);
-  net.node_degree.create(net.n_nodes);
-  net.node_junction.create(net.n_nodes);
+  create_node_tables(net);
   for (std::int32_t n = 1; n <= net.n_nodes; ++n) {
     net.elevation_node[n] = n;
     if (static_cast<std::size_t>(n) <= elevations.size()) {
@@ -71,6 +62,19 @@ inline Network make_network(const std::vector<BranchRow>& rows,
     }
   }
   return net;
+}
+
+// Ends with a stop: the stop line on the console, status 0, no failure report.
+template <class Action>
+void expect_stop(Action action) {
+  try {
+    action();
+    ADD_FAILURE() << "the run went on";
+  } catch (const RunEnd& end) {
+    EXPECT_EQ(end.exit_status, exit_stopped);
+    EXPECT_EQ(end.stdout_text, message::stop_line);
+    EXPECT_EQ(end.failure_class, 0);
+  }
 }
 
 inline void build_rows(Network& net) {
