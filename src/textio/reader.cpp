@@ -165,7 +165,7 @@ void scan_value(ReadRequest& request) {
         request.last_separator = '/';
         return;
       case '(':
-        if (request.length == 0 && request.kind == ValueKind::plain) {
+        if (request.length == 0) {
           request.kind = ValueKind::parenthesised;
           continue;
         }
@@ -176,11 +176,11 @@ void scan_value(ReadRequest& request) {
         return;
       case '\'':
       case '"':
-        if (request.length != 0 || request.kind != ValueKind::plain) break;
+        // Also inside parentheses: what counts is that no character of the value came yet.
+        if (request.length != 0) break;
         scan_quoted(request, c);
         return;
       case '*':
-        if (parenthesised) break;
         start_repeat(request, counted);
         continue;
       default:

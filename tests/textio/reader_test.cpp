@@ -231,6 +231,11 @@ TEST(Reader, RejectedRequests) {
       {"''\n", "d", 6504},
       {"(1,2)\n", "d", 6504},
       {"()\n", "f", 6504},
+      // A repeat count and a quote keep their meaning inside parentheses.
+      {"(0*1)\n", "d", 6502},
+      {"(*1)\n", "d", 6502},
+      {"(1.5*2)\n", "d", 6101},
+      {"('x')\n", "d", 6504},
       {"2*'x'\n", "ti", 6504},
       {too_long, "i", 6105},
       {too_long, "t", 6105},
