@@ -178,9 +178,8 @@ TEST(ConvertReal64, RandomTextsMatchCorrectRounding) {
     const int exponent = static_cast<int>(random() % 700) - 350;
     const std::string mantissa = digits.substr(0, point) + "." + digits.substr(point);
     const char* letter = letters[random() % 5];
-    const std::string exponent_text =
-        (exponent < 0 ? "-" : (*letter == '\0' || random() % 2 ? "+" : "")) +
-        std::to_string(std::abs(exponent));
+    std::string exponent_text = exponent < 0 ? "-" : (*letter == '\0' || random() % 2 ? "+" : "");
+    exponent_text += std::to_string(std::abs(exponent));
     const std::string sign = random() % 2 ? "-" : "";
     const std::string text = sign + mantissa + letter + exponent_text;
     const std::string plain = sign + mantissa + "e" + std::to_string(exponent);

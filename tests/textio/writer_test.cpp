@@ -277,9 +277,11 @@ TEST(WriterList, NumberThatDoesNotFitStartsANewRecord) {
 TEST(WriterList, LongTextContinuesInRecordsThatStartWithABlank) {
   std::string text;
   for (int i = 0; i < 200; ++i) text += static_cast<char>('a' + i % 26);
-  EXPECT_EQ(statement_bytes({}, {std::string_view(text)}), " " + text.substr(0, 79) + "\r\n " +
-                                                               text.substr(79, 79) + "\r\n " +
-                                                               text.substr(158) + "\r\n");
+  std::string expected;
+  for (const std::string& part : {text.substr(0, 79), text.substr(79, 79), text.substr(158)}) {
+    expected += " " + part + "\r\n";
+  }
+  EXPECT_EQ(statement_bytes({}, {std::string_view(text)}), expected);
 
   const std::string text78 = repeated('x', 78);
   const std::string text79 = repeated('x', 79);
