@@ -74,6 +74,8 @@ struct Network {
   Table<std::int32_t> junction_node;
   Table<std::int32_t> junction_degree;
   Table<double> junction_correction;
+  // The corrections of the sweep before, applied as the next sweep reads the head differences.
+  Table<double> junction_pending_correction;
   Table<std::int32_t> junction_row_start;  // n_junctions + 1 entries; the last is n_entries + 1
 
   std::int32_t n_entries = 0;

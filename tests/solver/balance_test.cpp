@@ -159,6 +159,48 @@ TEST_F(BalanceTest, FixedEntryCountsButNeverChanges) {
   EXPECT_NEAR(net.junction_head_diff[1], 4.0, 1e-8);
 }
 
+// A correction that overflows ends the run with the overflow report, as when every sweep's
+// corrections are applied in a pass of their own right after it: also the corrections of the
+// sweep past the limit, and also when the next sweep meets the root of a negative |H| / K (a
+// negative resistance) before the entry whose correction overflows.
+using BalanceDeathTest = BalanceTest;
+
+TEST_F(BalanceDeathTest, OverflowingCorrectionEndsTheRun) {
+  struct Case {
+    const char* what;
+    std::vector<BranchRow> rows;
+    std::vector<double> head_diffs;
+    std::int32_t max_iterations;
+  };
+  // In the first network the junction at node 2, in the second the one at node 5, carries no flow
+  // through its first entry (no resistance): its second entry alone makes its correction
+  // -(2H) / n_branches, with which the first entry's head difference overflows. In the second
+  // network the entry of resistance -1 at node 2 starts without head difference and gets one from
+  // the first correction.
+  const Case cases[] = {
+      {"past the limit", {{1, 2, condition_none, 0.0, 0.0, 0.0}, {2, 3}}, {1.7e308, -0.8e308}, -1},
+      {"after a negative root",
+       {{1, 2, condition_none, 0.0, 0.0, -1.0},
+        {2, 3},
+        {4, 5, condition_none, 0.0, 0.0, 0.0},
+        {5, 6}},
+       {0.0, 10.0, 1.7e308, -0.8e308},
+       5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Network net = junction_test::make_network(c.rows);
+    net.tolerance = 1.0e-6;
+    net.max_iterations = c.max_iterations;
+    junction_test::build_rows(net);
+    ASSERT_EQ(net.n_entries, static_cast<std::int32_t>(c.head_diffs.size()));
+    for (std::int32_t e = 1; e <= net.n_entries; ++e) {
+      net.junction_head_diff[e] = c.head_diffs[static_cast<std::size_t>(e - 1)];
+    }
+    EXPECT_EXIT(balance_junction_heads(net), ::testing::ExitedWithCode(exit_failed), "M6104: MATH");
+  }
+}
+
 // How the balance written out over the full rows ended: converged, or at the limit with the
 // imbalance of its last sweep. first_repeat is the first corrected sweep that left every head
 // difference as it was, -1 when there was none.
@@ -216,6 +258,21 @@ FullOutcome full_balance(const Network& net, FullRows& rows) {
   }
 }
 
+// The first head difference of the balance that differs from the full rows in any bit, "" when
+// there is none.
+std::string first_difference(const Network& net, const FullRows& rows) {
+  for (std::int32_t j = 1; j <= net.n_junctions; ++j) {
+    for (std::int32_t m = 1; m <= net.junction_degree[j]; ++m) {
+      const double full = rows.head_diff[static_cast<std::size_t>(j)][static_cast<std::size_t>(m)];
+      const double h = net.junction_head_diff[net.junction_row_start[j] + m - 1];
+      if (std::bit_cast<std::uint64_t>(h) != std::bit_cast<std::uint64_t>(full)) {
+        return "junction " + std::to_string(j) + " slot " + std::to_string(m);
+      }
+    }
+  }
+  return "";
+}
+
 // The balance matches the literal one to the bit, and so does its log. Many of these small
 // networks stall: a corrected sweep changes no head difference long before the limit, and from
 // there on every sweep repeats. The balance ends there with the records the limit would have
@@ -240,25 +297,26 @@ TEST_F(BalanceTest, RandomNetworksBalanceLikeTheFullRows) {
             net.junction_branch_fixed[e];
       }
     }
-    Network without_limit = net;
-    without_limit.max_iterations = std::numeric_limits<std::int32_t>::max();
+    const Network started = net;
 
     const FullOutcome full = full_balance(net, rows);
     const std::string expected_log = full.converged ? "" : limit_records(full.last_imbalance);
     ASSERT_EQ(balance_log(net), expected_log);
+    ASSERT_EQ(first_difference(net, rows), "");
     (full.converged ? converged : stopped) += 1;
-    for (std::int32_t j = 1; j <= net.n_junctions; ++j) {
-      for (std::int32_t m = 1; m <= net.junction_degree[j]; ++m) {
-        const std::int32_t e = net.junction_row_start[j] + m - 1;
-        ASSERT_EQ(net.junction_head_diff[e],
-                  rows.head_diff[static_cast<std::size_t>(j)][static_cast<std::size_t>(m)])
-            << "junction " << j << " slot " << m;
-      }
+    if (full.first_repeat < 0) continue;
+    // A stalled balance ends the same way whether the limit comes right after the stall, at the
+    // sweep that stalls, or not at all.
+    for (const std::int64_t stall_limit :
+         {full.first_repeat - 1, full.first_repeat,
+          std::int64_t{std::numeric_limits<std::int32_t>::max()}}) {
+      SCOPED_TRACE("limit " + std::to_string(stall_limit));
+      Network limited = started;
+      limited.max_iterations = static_cast<std::int32_t>(stall_limit);
+      ASSERT_EQ(balance_log(limited), expected_log);
+      ASSERT_EQ(first_difference(limited, rows), "");
     }
-    if (full.first_repeat >= 0) {
-      ASSERT_EQ(balance_log(without_limit), expected_log);
-      stalled += 1;
-    }
+    stalled += 1;
   }
   EXPECT_GT(converged, 100);
   EXPECT_GT(stopped, 100);
