@@ -109,7 +109,6 @@ void create_node_tables(Network& net) {
   net.elevation_node.create(n);
   net.node_head.create(n);
   net.node_source.create(n);
-  net.node_degree.create(n);
   net.node_junction.create(n);
 }
 

@@ -25,7 +25,8 @@ void read_branch_record(Network& net, InputFile& file, std::int32_t b);
 // (n_elevations).
 void count_elevation_lines(Network& net, InputFile& file);
 
-// Creates the node tables with n_nodes entries each.
+// Creates the node tables with n_nodes entries each (the degree table comes with the junction
+// count).
 void create_node_tables(Network& net);
 
 // Pass 3: skips to the elevation block, reads the elevation records and the zero-key line that

@@ -67,9 +67,9 @@ void prepare_network(Network& net) {
   second_pass(net, input);
 
   check_elevation_count(net);
-  create_node_tables(net);
   net.n_junctions = count_junctions(net);
   check_junctions_present(net);
+  create_node_tables(net);
   list_junctions(net);
 
   third_pass(net, input);

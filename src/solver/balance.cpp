@@ -156,10 +156,6 @@ void correct_head_differences(Network& net) {
 void balance_junction_heads(Network& net) {
   // The resistances are held fixed for the whole run.
   gather_entry_resistances(net);
-  // The pending corrections get their storage in the first run; later runs reuse it.
-  if (net.junction_pending_correction.size() != net.n_junctions) {
-    net.junction_pending_correction.create(net.n_junctions);
-  }
   // Sweeps that need a correction are numbered from 0; sweeps 0..max_iterations are corrected,
   // and the run ends after correcting a later one. Counted wider than the limit, so that one
   // past the largest limit cannot overflow.

@@ -20,9 +20,31 @@ std::int32_t append_entry(Network& net, std::int32_t j, std::int32_t b, std::int
   return e;
 }
 
+// Places the rows one after another in junction order, each with one entry per branch with an end
+// at its junction, and creates the entry tables. They are created zero: no entry is fixed by a
+// flowrate until the terminal heads are set. The degrees, created zero with the junction list,
+// count up as the rows fill.
+void lay_out_rows(Network& net) {
+  net.junction_row_start[1] = 1;
+  for (std::int32_t j = 1; j <= net.n_junctions; ++j) {
+    net.junction_row_start[j + 1] =
+        net.junction_row_start[j] + net.node_degree[net.junction_node[j]];
+  }
+  net.n_entries = net.junction_row_start[net.n_junctions + 1] - 1;
+  net.junction_branch.create(net.n_entries);
+  net.junction_branch_diameter.create(net.n_entries);
+  net.junction_head_diff.create(net.n_entries);
+  net.junction_far_end.create(net.n_entries);
+  net.junction_branch_fixed.create(net.n_entries);
+  net.junction_resistance.create(net.n_entries);
+  net.branch_first_entry.create(net.n_branches);
+  net.branch_second_entry.create(net.n_branches);
+}
+
 }  // namespace
 
 std::int32_t count_junctions(Network& net) {
+  net.node_degree.create(net.n_nodes);
   for (std::int32_t b = 1; b <= net.n_branches; ++b) {
     net.node_degree[net.first_node[b]] += 1;
     // A branch with both ends at one node counts once for it.
@@ -40,6 +62,7 @@ void list_junctions(Network& net) {
   net.junction_node.create(n_junctions);
   net.junction_degree.create(n_junctions);
   net.junction_correction.create(n_junctions);
+  net.junction_pending_correction.create(n_junctions);
   net.junction_row_start.create(n_junctions + 1);
   std::int32_t j = 0;
   for (std::int32_t n = 1; n <= net.n_nodes; ++n) {
@@ -48,29 +71,10 @@ void list_junctions(Network& net) {
     net.junction_node[j] = n;
     net.node_junction[n] = j;
   }
+  lay_out_rows(net);
 }
 
 void build_junction_rows(Network& net) {
-  // Each junction's row holds one entry per branch with an end there; the rows lie one after
-  // another in junction order.
-  net.junction_row_start[1] = 1;
-  for (std::int32_t j = 1; j <= net.n_junctions; ++j) {
-    net.junction_row_start[j + 1] =
-        net.junction_row_start[j] + net.node_degree[net.junction_node[j]];
-  }
-  net.n_entries = net.junction_row_start[net.n_junctions + 1] - 1;
-
-  // The entry tables are created zero: no entry is fixed by a flowrate until the terminal heads
-  // are set. The degrees, created zero with the junction list, count up as the rows fill.
-  net.junction_branch.create(net.n_entries);
-  net.junction_branch_diameter.create(net.n_entries);
-  net.junction_head_diff.create(net.n_entries);
-  net.junction_far_end.create(net.n_entries);
-  net.junction_branch_fixed.create(net.n_entries);
-  net.junction_resistance.create(net.n_entries);
-  net.branch_first_entry.create(net.n_branches);
-  net.branch_second_entry.create(net.n_branches);
-
   // Branches in file order, so each row lists its branches in file order. A branch between two
   // junctions gets an entry in each row, each naming the other junction as its far end; a branch
   // with both ends at one junction gets one entry, whose far end is no other junction.

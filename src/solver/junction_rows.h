@@ -6,16 +6,18 @@
 
 namespace tessaro {
 
-// Fills node_degree (a branch with both ends at one node counts once) and returns the number of
-// junctions (nodes of degree 2 or more). Needs the node tables created.
+// Creates and fills node_degree (a branch with both ends at one node counts once) and returns the
+// number of junctions (nodes of degree 2 or more). Only this one node table exists before the
+// junctions are counted and found present.
 std::int32_t count_junctions(Network& net);
 
-// Creates the junction tables for n_junctions junctions and lists the junctions in ascending node
-// order (junction_node, node_junction).
+// Creates the junction tables for n_junctions junctions, lists the junctions in ascending node
+// order (junction_node, node_junction) and lays out their rows: each row's place in the entry
+// tables follows from the junction's degree.
 void list_junctions(Network& net);
 
-// Creates the entry tables and builds the rows: branches in file order, diameters, degrees, far
-// ends, the branch-to-entry index; no entry fixed.
+// Fills the rows: branches in file order, diameters, degrees, far ends, the branch-to-entry index;
+// no entry fixed.
 void build_junction_rows(Network& net);
 
 }  // namespace tessaro
