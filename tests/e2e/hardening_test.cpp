@@ -111,6 +111,10 @@ std::optional<passwd> nobody() {
   const rlimit address_space{setup.address_space, setup.address_space};
   setrlimit(RLIMIT_FSIZE, &file_size);
   setrlimit(RLIMIT_AS, &address_space);
+  // Opened while the rights are still there and run through the descriptor, so that the folders
+  // above the program need not be open to nobody.
+  const int program_fd = open(program, O_RDONLY | O_CLOEXEC);
+  if (program_fd < 0) _exit(126);
   if (setup.as_nobody && geteuid() == 0) {
     const passwd user = *nobody();
     if (setgroups(0, nullptr) != 0 || setgid(user.pw_gid) != 0 || setuid(user.pw_uid) != 0) {
@@ -120,7 +124,8 @@ std::optional<passwd> nobody() {
   // Last, so that nothing above needs a descriptor more.
   const rlimit open_files{setup.open_files, setup.open_files};
   setrlimit(RLIMIT_NOFILE, &open_files);
-  execl(program, program, static_cast<char*>(nullptr));
+  char* const arguments[] = {const_cast<char*>(program), nullptr};
+  fexecve(program_fd, arguments, environ);
   _exit(127);
 }
 
