@@ -33,7 +33,7 @@ void first_pass(Network& net, InputFile& input) {
 // Reads the branch records, checking and preparing each before the next is read; counts the
 // elevation records.
 void second_pass(Network& net, InputFile& input) {
-  for (std::int32_t b = 1; b <= net.n_branches; ++b) net.reynolds[b] = 1.0e8;
+  for (std::int32_t b = 1; b <= net.n_branches; ++b) net.reynolds[b] = first_estimate_reynolds;
   net.n_nodes = 0;
   input.open();
   net.pass2_line_count = 0;

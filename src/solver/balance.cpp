@@ -149,10 +149,6 @@ SweepResult sweep_with_pending_corrections(Network& net) {
   return {max_imbalance, changed_bits != 0};
 }
 
-void correct_head_differences(Network& net) {
-  apply_corrections(net, net.junction_correction.data(), 0, 0);
-}
-
 void balance_junction_heads(Network& net) {
   // The resistances are held fixed for the whole run.
   gather_entry_resistances(net);
@@ -169,7 +165,7 @@ void balance_junction_heads(Network& net) {
     // Past the limit the run ends with this sweep's imbalance, once its corrections are applied
     // (the sums of a correction may overflow, which ends the run with that report instead).
     if (network_iter > net.max_iterations) {
-      correct_head_differences(net);
+      apply_corrections(net, net.junction_correction.data(), 0, 0);
       stop_over_limit(max_imbalance);
     }
     network_iter += 1;

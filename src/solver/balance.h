@@ -34,8 +34,4 @@ struct SweepResult {
 // are. (H + c_j) - c_far is rounded in that order.
 SweepResult sweep_with_pending_corrections(Network& net);
 
-// Applies the corrections of the sweep just made (junction_correction) to every head difference
-// at once, in the same way; the last step of a run that ends at the iteration limit.
-void correct_head_differences(Network& net);
-
 }  // namespace tessaro
