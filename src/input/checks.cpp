@@ -1,6 +1,6 @@
 #include "input/checks.h"
 
-#include "input/messages.h"
+#include "model/messages.h"
 #include "textio/log.h"
 #include "textio/run_end.h"
 

@@ -80,30 +80,36 @@ void set_branch_head_diff(Network& net, std::int32_t b) {
 }
 
 // Flowrate and pressure difference are written as magnitudes; the text carries the direction
-// relative to the branch's first node, whose number ends the row. A branch without resistance
-// has no flow and its row ends after the text.
-void write_branch_row(const Network& net, OutputFile& unit, std::int32_t b,
+// relative to the branch's first node, whose number ends the row. A row without flow ends after
+// the text.
+void write_branch_row(const Network& net, OutputFile& unit, std::int32_t b, double flowrate,
+                      double pressure_difference, FlowDirection direction,
                       std::int32_t other_node) {
-  const double k = net.resistance[b];
-  const double h = net.branch_head_diff[b];
-  // For H > 0 the product (H * density) * gravity is the same as with |H|.
-  const double pressure_difference = (std::fabs(h) * net.density) * net.gravity;
   const BranchName& name = net.branch_name[b];
-
   Statement row = write_begin(unit, branch_row_layout);
   write_integer(row, net.branch_number[b]);
   write_text(row, std::string_view(name.data(), name.size()));
-  if (k == 0.0) {
-    write_real(row, 0.0);
-    write_real(row, pressure_difference);
-    write_text(row, text_no_flow);
-  } else {
-    write_real(row, math_sqrt(std::fabs(h)) / math_sqrt(k));
-    write_real(row, pressure_difference);
-    write_text(row, h > 0.0 ? text_from : text_towards);
-    write_integer(row, other_node);
+  write_real(row, flowrate);
+  write_real(row, pressure_difference);
+  switch (direction) {
+    case FlowDirection::none:
+      write_text(row, text_no_flow);
+      break;
+    case FlowDirection::from_first:
+      write_text(row, text_from);
+      write_integer(row, other_node);
+      break;
+    case FlowDirection::towards_first:
+      write_text(row, text_towards);
+      write_integer(row, other_node);
+      break;
   }
   write_end(row);
+}
+
+// (|H| density) gravity: for H > 0 the same product as with H itself.
+double pressure_difference_of(const Network& net, double head_diff) {
+  return (std::fabs(head_diff) * net.density) * net.gravity;
 }
 
 void write_blank_line(OutputFile& unit) {
@@ -111,13 +117,13 @@ void write_blank_line(OutputFile& unit) {
   write_end(blank);
 }
 
-void write_node_table(const Network& net, OutputFile& unit) {
+void write_node_table(const Network& net, const Table<double>& node_head, OutputFile& unit) {
   Statement header = write_begin(unit, node_header_layout);
   write_text(header, "Node");
   write_text(header, "Pressure");
   write_end(header);
   for (std::int32_t n = 1; n <= net.n_nodes; ++n) {
-    const double pressure = ((net.node_head[n] - net.elevation[n]) * net.density) * net.gravity;
+    const double pressure = ((node_head[n] - net.elevation[n]) * net.density) * net.gravity;
     Statement row = write_begin(unit, node_row_layout);
     write_integer(row, n);
     write_real(row, pressure);
@@ -127,17 +133,40 @@ void write_node_table(const Network& net, OutputFile& unit) {
 
 }  // namespace
 
+ClassicRow classic_row(const Network& net, std::int32_t b) {
+  const double k = net.resistance[b];
+  const double h = net.branch_head_diff[b];
+  // A branch without resistance has no flow through the law.
+  if (k == 0.0) return {0.0, FlowDirection::none};
+  return {math_sqrt(std::fabs(h)) / math_sqrt(k),
+          h > 0.0 ? FlowDirection::from_first : FlowDirection::towards_first};
+}
+
 void write_results(Network& net, OutputFile& unit) {
   for (std::int32_t b = 1; b <= net.n_branches; ++b) net.branch_head_diff[b] = 0.0;
   write_branch_header(unit);
   for (std::int32_t b = 1; b <= net.n_branches; ++b) {
     set_branch_head_diff(net, b);
     const std::int32_t other_node = net.first_node[b];
-    write_branch_row(net, unit, b, other_node);
+    // The pressure difference first, then the flowrate: a failure in either is met in that order.
+    const double pressure_difference = pressure_difference_of(net, net.branch_head_diff[b]);
+    const ClassicRow row = classic_row(net, b);
+    write_branch_row(net, unit, b, row.flowrate, pressure_difference, row.direction, other_node);
   }
   walk_node_heads(net);
   write_blank_line(unit);
-  write_node_table(net, unit);
+  write_node_table(net, net.node_head, unit);
+}
+
+void write_results(const Network& net, const Solution& solution, OutputFile& unit) {
+  write_branch_header(unit);
+  for (std::int32_t b = 1; b <= net.n_branches; ++b) {
+    write_branch_row(net, unit, b, std::fabs(solution.branch_flow[b]),
+                     pressure_difference_of(net, solution.branch_head_diff[b]),
+                     solution.branch_direction[b], net.first_node[b]);
+  }
+  write_blank_line(unit);
+  write_node_table(net, solution.node_head, unit);
 }
 
 }  // namespace tessaro

@@ -1,17 +1,33 @@
 // Tessaro: steady flow and pressure distribution of a pipe network. Reads "Tessaro-net.txt" in
 // the working folder, writes "Tessaro-res.txt" and "Log file.txt".
+#include <unistd.h>
+
 #include <new>
+#include <optional>
+#include <string_view>
 
 #include "model/table.h"
+#include "monitor/run_monitor.h"
+#include "run/options.h"
 #include "run/run.h"
 #include "textio/math.h"
 #include "textio/run_end.h"
 
-int main() {
-  tessaro::enable_fp_traps();
+namespace {
+
+void write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    if (written <= 0) return;
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+// The run itself: every way out of it passes through terminate_run, which closes the files.
+[[noreturn]] void run(const tessaro::RunOptions& options, tessaro::RunMonitor* monitor) {
   try {
     try {
-      tessaro::run_calculation();
+      tessaro::run_calculation(options, monitor);
     } catch (const std::bad_alloc&) {
       tessaro::fail_table_storage();
     }
@@ -19,4 +35,37 @@ int main() {
     tessaro::terminate_run(end);
   }
   tessaro::terminate_run(tessaro::RunEnd{});
+}
+
+std::optional<tessaro::RunMonitor> monitor;
+
+void report_to_monitor(const tessaro::RunEnd& end) {
+  const bool solved = !end.stopped && end.failure_class == 0;
+  monitor->finish(solved ? nullptr : &end);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Without arguments the run starts at once, with the floating-point traps set.
+  if (argc <= 1) {
+    tessaro::enable_fp_traps();
+    run({}, nullptr);
+  }
+
+  // Options are read before any file is touched; a usage error ends here.
+  const tessaro::CommandLine line = tessaro::parse_command_line(argc, argv);
+  if (line.ends_now) {
+    write_all(STDOUT_FILENO, line.stdout_text);
+    write_all(STDERR_FILENO, line.stderr_text);
+    return line.exit_status;
+  }
+  const tessaro::RunOptions& options = line.options;
+  if (options.summary || options.progress) {
+    monitor.emplace(options.summary, options.progress, "classic");
+    tessaro::solver_events = &*monitor;
+    tessaro::report_run_end = report_to_monitor;
+  }
+  tessaro::enable_fp_traps();
+  run(options, monitor ? &*monitor : nullptr);
 }

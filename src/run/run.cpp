@@ -3,10 +3,12 @@
 #include <algorithm>
 
 #include "input/checks.h"
-#include "input/messages.h"
 #include "input/passes.h"
+#include "model/messages.h"
 #include "model/network.h"
+#include "monitor/run_monitor.h"
 #include "report/results.h"
+#include "report/tables.h"
 #include "solver/friction_cycle.h"
 #include "solver/friction_law.h"
 #include "solver/junction_rows.h"
@@ -61,7 +63,7 @@ void third_pass(Network& net, InputFile& input) {
 
 }  // namespace
 
-void prepare_network(Network& net) {
+void read_network(Network& net) {
   InputFile input(input_file_name);
   first_pass(net, input);
   second_pass(net, input);
@@ -73,7 +75,9 @@ void prepare_network(Network& net) {
   list_junctions(net);
 
   third_pass(net, input);
+}
 
+void prepare_solver(Network& net) {
   build_junction_rows(net);
   set_terminal_heads(net);
   add_elevations(net);
@@ -81,18 +85,38 @@ void prepare_network(Network& net) {
   check_every_node_connected(net);
 }
 
-void run_calculation() {
+void prepare_network(Network& net) {
+  read_network(net);
+  prepare_solver(net);
+}
+
+namespace {
+
+// The monitor, when an option asked for one, learns where the run stands.
+void enter(RunMonitor* monitor, RunStage stage, const Network& net) {
+  if (monitor != nullptr) monitor->enter(stage, net);
+}
+
+}  // namespace
+
+void run_calculation(const RunOptions& options, RunMonitor* monitor) {
   Network net;
   net.pi = 4.0 * math_atan(1.0);
   log_file().open();
 
-  prepare_network(net);
+  enter(monitor, RunStage::reading, net);
+  read_network(net);
+  enter(monitor, RunStage::preparing, net);
+  prepare_solver(net);
+  enter(monitor, RunStage::solving, net);
   solve_network(net);
 
+  enter(monitor, RunStage::writing, net);
   OutputFile results(results_file_name);
   results.open();
   write_results(net, results);
   results.close();
+  if (options.csv) write_tables(net, classic_solution(net));
 
   log_sentence(message::success);
   log_file().close();

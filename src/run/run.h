@@ -2,15 +2,27 @@
 #pragma once
 
 #include "model/network.h"
+#include "run/options.h"
 
 namespace tessaro {
 
-// Reads "Tessaro-net.txt" in its three passes, checks the network and brings it to the state in
-// which the solver starts. The log file must be open for the checks' sentences; pi must be set.
+class RunMonitor;
+
+// Reads "Tessaro-net.txt" in its three passes with the checks and the per-branch set-up of each
+// record, and lists the junctions. The log file must be open for the checks' sentences; pi must
+// be set.
+void read_network(Network& net);
+
+// Builds the junction rows and the starting state of the balance; checks that every node is
+// reached by a branch.
+void prepare_solver(Network& net);
+
+// Both of the above: the network as the classic solver starts from it.
 void prepare_network(Network& net);
 
 // Runs the whole calculation in the working folder. Returns after a successful run; every other
-// way out throws RunEnd (see textio/run_end.h).
-void run_calculation();
+// way out throws RunEnd (see textio/run_end.h). Options add outputs and reports at named points
+// of the run; the monitor, when given, follows it.
+void run_calculation(const RunOptions& options = {}, RunMonitor* monitor = nullptr);
 
 }  // namespace tessaro

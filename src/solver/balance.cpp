@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "input/messages.h"
+#include "model/messages.h"
+#include "solver/solver_events.h"
 #include "textio/log.h"
 #include "textio/math.h"
 #include "textio/run_end.h"
@@ -159,9 +160,14 @@ void balance_junction_heads(Network& net) {
   // The first sweep has no corrections pending.
   double max_imbalance = sweep_junctions(net);
   for (;;) {
+    if (solver_events != nullptr) solver_events->sweep_done(network_iter, max_imbalance);
     // Tested before any correction of this sweep: a converged sweep changes nothing. The
     // corrections of the sweep before were applied as this sweep read the head differences.
-    if (max_imbalance <= net.tolerance) return;
+    if (max_imbalance <= net.tolerance) {
+      if (solver_events != nullptr)
+        solver_events->balancing_run_converged(network_iter, max_imbalance);
+      return;
+    }
     // Past the limit the run ends with this sweep's imbalance, once its corrections are applied
     // (the sums of a correction may overflow, which ends the run with that report instead).
     if (network_iter > net.max_iterations) {

@@ -3,9 +3,10 @@
 #include <cmath>
 #include <cstdint>
 
-#include "input/messages.h"
+#include "model/messages.h"
 #include "solver/balance.h"
 #include "solver/friction_law.h"
+#include "solver/solver_events.h"
 #include "textio/log.h"
 #include "textio/math.h"
 #include "textio/run_end.h"
@@ -62,7 +63,9 @@ void solve_network(Network& net) {
     // Balance the junction heads with the resistances held fixed.
     balance_junction_heads(net);
     // Update the resistances from the balanced flows; done when no Reynolds number moved.
-    if (has_settled(net, update_friction(net))) return;
+    const double max_reynolds_change = update_friction(net);
+    if (solver_events != nullptr) solver_events->friction_update_done(max_reynolds_change);
+    if (has_settled(net, max_reynolds_change)) return;
     if (friction_updates >= max_friction_updates) {
       log_sentence(message::iterations_exceeded);
       stop_run();

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "input/messages.h"
+#include "model/messages.h"
 #include "textio/log.h"
 #include "textio/math.h"
 #include "textio/run_end.h"

@@ -9,7 +9,22 @@ OutputFile& log_file() {
   return file;
 }
 
+namespace {
+
+std::string_view first_sentence;
+
+void remember(std::string_view sentence) {
+  if (first_sentence.empty()) first_sentence = sentence;
+}
+
+}  // namespace
+
+std::string_view first_log_sentence() {
+  return first_sentence;
+}
+
 void log_sentence(std::string_view sentence) {
+  remember(sentence);
   Statement record = write_begin(log_file());
   write_text(record, sentence);
   write_end(record);
@@ -18,6 +33,7 @@ void log_sentence(std::string_view sentence) {
 }
 
 void log_sentence(std::string_view sentence, std::int32_t number) {
+  remember(sentence);
   Statement record = write_begin(log_file());
   write_text(record, sentence);
   write_integer(record, number);
@@ -26,6 +42,7 @@ void log_sentence(std::string_view sentence, std::int32_t number) {
 }
 
 void log_sentence(std::string_view sentence, double value) {
+  remember(sentence);
   Statement record = write_begin(log_file());
   write_text(record, sentence);
   write_real(record, value);

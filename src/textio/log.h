@@ -16,4 +16,7 @@ void log_sentence(std::string_view sentence);
 void log_sentence(std::string_view sentence, std::int32_t number);
 void log_sentence(std::string_view sentence, double value);
 
+// The sentence of the first record of this run's log, empty while there is none.
+std::string_view first_log_sentence();
+
 }  // namespace tessaro

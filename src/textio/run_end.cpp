@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "input/messages.h"
+#include "model/messages.h"
 #include "model/table.h"
 #include "textio/files.h"
 
@@ -45,7 +45,8 @@ std::string failure_report(char failure_class, int number, std::string_view tag,
 void stop_run() {
   RunEnd end;
   end.exit_status = exit_stopped;
-  end.stdout_text = message::stop_line;
+  end.stdout_text = stop_line;
+  end.stopped = true;
   throw end;
 }
 
@@ -59,14 +60,11 @@ void fail_run(char failure_class, int number, std::string_view tag, std::string_
   throw end;
 }
 
-void fail_table_storage() {
-  fail_run('F', 6772, tag_storage, {}, "insufficient memory for a table");
-}
-
 void terminate_run(const RunEnd& end) {
   close_open_files();
   write_all(STDOUT_FILENO, end.stdout_text);
   write_all(STDERR_FILENO, end.stderr_text);
+  if (report_run_end != nullptr) report_run_end(end);
   std::_Exit(end.exit_status);
 }
 

@@ -16,6 +16,9 @@ inline constexpr std::string_view tag_close = ": CLOSE(";
 inline constexpr std::string_view tag_math = ": MATH\r\n- ";
 inline constexpr std::string_view tag_storage = "\r\n- ";
 
+// The console line of a run that a check or an iteration limit stopped.
+inline constexpr std::string_view stop_line = "Stop - Program terminated.\r\n";
+
 inline constexpr int exit_success = 0;
 inline constexpr int exit_stopped = 0;
 inline constexpr int exit_failed = 1;
@@ -27,9 +30,14 @@ struct RunEnd {
   int exit_status = exit_success;
   std::string stdout_text;
   std::string stderr_text;
-  char failure_class = 0;  // 'F' or 'M' for a failure, 0 for a stop
+  char failure_class = 0;  // 'F' or 'M' for a failure, 0 for a stop or a successful end
   int failure_number = 0;
+  bool stopped = false;  // ended by stop_run
 };
+
+// Called by terminate_run after the console text and before the process exits, when an option
+// adds a report on the run's end; none in a plain run.
+inline void (*report_run_end)(const RunEnd& end) = nullptr;
 
 // Writes "Stop - Program terminated." to standard output and ends the run with status 0.
 [[noreturn]] void stop_run();

@@ -23,7 +23,7 @@
 #include <string_view>
 
 #include "fuzz_folder.h"
-#include "input/messages.h"
+#include "model/messages.h"
 #include "input/passes.h"
 #include "model/network.h"
 #include "model/table.h"
@@ -192,7 +192,7 @@ void check_ending(Ending ending, const RunEnd& end, bool results_open, std::stri
       }
       break;
     case Ending::stopped:
-      if (end.stdout_text != message::stop_line || !end.stderr_text.empty()) {
+      if (end.stdout_text != stop_line || !end.stderr_text.empty()) {
         fuzz::finding("a stop wrote other console text", end.stdout_text + end.stderr_text);
       }
       if (!is_stop_log(log)) fuzz::finding("a stop left a log without its sentence", log);

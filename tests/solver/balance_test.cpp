@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "input/messages.h"
+#include "model/messages.h"
 #include "junction_test_network.h"
 #include "solver/starting_heads.h"
 #include "textio/run_end.h"

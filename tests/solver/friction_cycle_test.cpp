@@ -8,7 +8,7 @@
 #include <string>
 
 #include "input/checks.h"
-#include "input/messages.h"
+#include "model/messages.h"
 #include "input/passes.h"
 #include "junction_test_network.h"
 #include "model/network.h"

@@ -7,7 +7,7 @@
 #include <limits>
 #include <string>
 
-#include "input/messages.h"
+#include "model/messages.h"
 #include "input/passes.h"
 #include "junction_test_network.h"
 #include "model/network.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "input/messages.h"
+#include "model/messages.h"
 #include "input/passes.h"
 #include "model/network.h"
 #include "solver/junction_rows.h"
@@ -72,7 +72,7 @@ void expect_stop(Action action) {
     ADD_FAILURE() << "the run went on";
   } catch (const RunEnd& end) {
     EXPECT_EQ(end.exit_status, exit_stopped);
-    EXPECT_EQ(end.stdout_text, message::stop_line);
+    EXPECT_EQ(end.stdout_text, stop_line);
     EXPECT_EQ(end.failure_class, 0);
   }
 }

@@ -1,4 +1,5 @@
-// Every sentence the program writes to the log file, and its console texts.
+// Every sentence the program writes to the log file. Each floor that writes one (the checks,
+// the solvers, the run) reaches this catalogue downward.
 #pragma once
 
 #include <string_view>
@@ -26,7 +27,5 @@ inline constexpr std::string_view branch_out_of_sequence =
     "Branch number not matching its position\tin branch";
 inline constexpr std::string_view node_number_error = "Node number below 1\tin branch";
 inline constexpr std::string_view unconnected_node = "Node not connected to any branch:";
-
-inline constexpr std::string_view stop_line = "Stop - Program terminated.\r\n";
 
 }  // namespace tessaro::message
