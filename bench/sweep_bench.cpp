@@ -15,6 +15,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -27,9 +28,12 @@
 #include <vector>
 
 #include "mesh_network.h"
+#include "monitor/run_monitor.h"
 #include "prepared_network.h"
 #include "solver/balance.h"
+#include "solver/solver_events.h"
 #include "textio/files.h"
+#include "textio/run_end.h"
 
 namespace {
 
@@ -111,6 +115,36 @@ void corrected_sweep(benchmark::State& state) {
   count_entries(state, net);
 }
 
+// The balancing loop itself, 1,000 sweeps ended by the iteration limit, with nobody following it
+// (range 1 = 0) and with the progress and summary monitor following every sweep (1). The
+// monitor reads the clock only every so many sweeps; this shows what following costs, also on
+// the smallest networks, whose sweeps are shortest. The monitor's status line goes to standard
+// error (once every 10 seconds when that is no terminal).
+void balancing_loop(benchmark::State& state) {
+  Network net = network_of_size(state.range(0));
+  net.junction_pending_correction.create(net.n_junctions);
+  net.tolerance = 0.0;
+  net.max_iterations = 998;
+  tessaro::RunMonitor monitor(true, true, "classic");
+  if (state.range(1) != 0) tessaro::solver_events = &monitor;
+  // Every repetition starts from the same head differences, so that none meets a fixed point.
+  const std::vector<double> start(net.junction_head_diff.data(),
+                                  net.junction_head_diff.data() + net.n_entries);
+  for (auto _ : state) {
+    std::copy(start.begin(), start.end(), net.junction_head_diff.data());
+    try {
+      tessaro::balance_junction_heads(net);
+    } catch (const tessaro::RunEnd&) {
+      // The limit: its log records cannot be written, there being no log file open.
+    }
+  }
+  tessaro::solver_events = nullptr;
+  state.counters["entries"] = net.n_entries;
+  state.counters["per_entry"] = benchmark::Counter(
+      1000.0 * static_cast<double>(net.n_entries) * static_cast<double>(state.iterations()),
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 constexpr int repetitions = 5;
 
 void sized(benchmark::internal::Benchmark* b) {
@@ -121,6 +155,11 @@ void sized(benchmark::internal::Benchmark* b) {
 BENCHMARK(floor_kernel)->Apply(sized);
 BENCHMARK(sweep)->Apply(sized);
 BENCHMARK(corrected_sweep)->Apply(sized);
+BENCHMARK(balancing_loop)
+    ->ArgsProduct({{10, 1000, 100000}, {0, 1}})
+    ->Repetitions(repetitions)
+    ->MinTime(0.2)
+    ->Unit(benchmark::kMillisecond);
 
 // The console report, and the fastest time per entry of every kernel and size for the table.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -128,11 +167,18 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration) continue;
-      const std::string name = run.run_name.function_name;
-      const std::int64_t size = std::stoll(run.run_name.args);
+      std::string name = run.run_name.function_name;
+      std::string args = run.run_name.args;
+      if (name == "balancing_loop") {
+        // "size/followed": the followed runs are kept under their own name.
+        if (args.substr(args.find('/') + 1) == "1") name = "balancing_loop_followed";
+        args = args.substr(0, args.find('/'));
+      }
+      const std::int64_t size = std::stoll(args);
       const double entries = run.counters.at("entries");
       const double seconds = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-      const double ns = seconds * 1e9 / entries;
+      const double ns =
+          seconds * 1e9 / entries / (name.rfind("balancing_loop", 0) == 0 ? 1000.0 : 1.0);
       double& best = fastest_[{name, size}];
       if (best == 0.0 || ns < best) best = ns;
       entries_[size] = entries;
@@ -141,6 +187,17 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
   void print_table() const {
+    std::printf("\nThe balancing loop, CPU time per junction entry per sweep (fastest of %d):\n",
+                repetitions);
+    std::printf("%9s %9s %14s %14s %8s\n", "branches", "entries", "alone ns", "followed ns",
+                "ratio");
+    for (const std::int64_t size : {10, 1000, 100000}) {
+      const double alone = at("balancing_loop", size);
+      const double followed = at("balancing_loop_followed", size);
+      if (alone == 0.0) continue;
+      std::printf("%9lld %9.0f %14.3f %14.3f %8.3f\n", static_cast<long long>(size),
+                  entries_.at(size), alone, followed, followed / alone);
+    }
     std::printf("\nCPU time per junction entry per sweep (fastest of %d repetitions):\n",
                 repetitions);
     std::printf("%9s %9s %12s %12s %8s %17s %8s\n", "branches", "entries", "floor ns", "sweep ns",

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 \
-  -DTESSARO_SANITIZE=ON -DTESSARO_FUZZ=ON -DTESSARO_BENCH=OFF
+  -DTESSARO_SANITIZE=ON -DTESSARO_FUZZ=ON -DTESSARO_TESTS=ON -DTESSARO_WERROR=ON
 cmake --build build-sanitize
 ctest --test-dir build-sanitize --output-on-failure
 tests/fuzz/run_fuzzers.sh build-sanitize "${FUZZ_SECONDS:-60}"

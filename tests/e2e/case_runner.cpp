@@ -159,6 +159,11 @@ std::vector<fs::path> all_cases() {
   std::vector<fs::path> cases;
   for (const auto& root : case_roots) {
     if (!fs::is_directory(root)) continue;
+    // A root may be one case itself.
+    if (fs::is_directory(root / "expected")) {
+      cases.push_back(root);
+      continue;
+    }
     for (const auto& entry : fs::directory_iterator(root)) {
       if (fs::is_directory(entry.path() / "expected")) cases.push_back(entry.path());
     }

@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string program_path;
+const std::string program_path = fs::absolute(TESSARO_PROGRAM).string();
 
 constexpr double pi = 3.14159265358979323846;
 
@@ -481,11 +481,3 @@ TEST(GeneratedNetworks, KeepTheFlowLaws) {
 }
 
 }  // namespace
-
-// Usage: physics_test PROGRAM [gtest flags]
-int main(int argc, char** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  if (argc < 2) return 2;
-  program_path = fs::absolute(argv[1]).string();
-  return RUN_ALL_TESTS();
-}
