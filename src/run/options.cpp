@@ -10,6 +10,15 @@ constexpr const char* program_description =
     "Steady flow and pressure distribution of a pipe network. Reads \"Tessaro-net.txt\" in the "
     "working folder, writes \"Tessaro-res.txt\" and \"Log file.txt\".";
 
+// The library's words for a flag given a value name the flag without its dashes.
+std::string usage_error_text(std::string text) {
+  constexpr std::string_view flag_value = " was given a disallowed flag override";
+  if (text.size() > flag_value.size() && text.ends_with(flag_value)) {
+    return "--" + text.substr(0, text.size() - flag_value.size()) + " takes no value";
+  }
+  return text;
+}
+
 }  // namespace
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
@@ -41,7 +50,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
   } catch (const CLI::ParseError& error) {
     line.ends_now = true;
     line.exit_status = exit_usage;
-    line.stderr_text = std::string("tessaro: ") + error.what() + " (see 'tessaro --help')\n";
+    line.stderr_text = "tessaro: " + usage_error_text(error.what()) + " (see 'tessaro --help')\n";
   }
   return line;
 }
