@@ -42,6 +42,7 @@ std::vector<Point> positions_from_graphviz(
   // Nodes are points and edges straight: only the positions are wanted, not shapes or routes.
   set_attribute(graph, AGRAPH, "splines", "false");
   set_attribute(graph, AGRAPH, "overlap", "true");
+  set_attribute(graph, AGRAPH, "quadtree", "fast");
   set_attribute(graph, AGNODE, "shape", "point");
   set_attribute(graph, AGNODE, "width", "0.05");
   set_attribute(graph, AGNODE, "label", "");
