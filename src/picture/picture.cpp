@@ -45,11 +45,15 @@ struct Scene {
 };
 
 // Sizes of the drawing, in SVG pixels.
-constexpr double branch_length = 80.0;  // the mean branch length the layout is scaled to
+// The mean branch length the layout is scaled to: longer on a network of a few nodes, so that
+// its numbers and arrows have room.
+constexpr double branch_length = 80.0;
+constexpr double few_nodes_branch_length = 120.0;
+constexpr std::size_t few_nodes = 30;
 constexpr double margin = 30.0;
 constexpr double title_height = 36.0;
 constexpr double legend_width = 260.0;
-constexpr double legend_height = 470.0;
+constexpr double legend_height = 440.0;
 constexpr double node_radius = 6.0;
 constexpr double parallel_spacing = 14.0;
 constexpr double stopped_line = 2.5;
@@ -247,7 +251,8 @@ void place_nodes(const std::vector<Point>& layout, Scene& scene) {
     ++counted;
   }
   const double mean = counted > 0 ? total / counted : 0.0;
-  const double scale = mean > 0.0 ? branch_length / mean : 1.0;
+  const double wanted = scene.nodes.size() <= few_nodes ? few_nodes_branch_length : branch_length;
+  const double scale = mean > 0.0 ? wanted / mean : 1.0;
   double low_x = layout.front().x;
   double high_x = low_x;
   double low_y = layout.front().y;
@@ -383,8 +388,8 @@ class SvgFile {
 // Wide enough for the title line at its font size.
 double title_width(const PictureTitle& title) {
   const std::size_t characters =
-      title.file_name.size() + title.solver.size() + title.outcome.size() + 20;
-  return 2.0 * margin + 8.5 * static_cast<double>(characters);
+      title.file_name.size() + title.solver.size() + title.outcome.size() + 14;
+  return 2.0 * margin + 8.0 * static_cast<double>(characters);
 }
 
 void write_opening(SvgFile& svg, double drawing_width, double height, const PictureTitle& title) {
