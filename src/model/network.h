@@ -37,6 +37,8 @@ struct Network {
   std::int32_t n_junctions = 0;
   std::int32_t line_count = 0;
   std::int32_t pass2_line_count = 0;
+  // Branch records read so far by pass 2: a run stopped there knows branches 1..this.
+  std::int32_t n_branches_read = 0;
   // The key of the line read last. Input keys are single-precision values: only whether a key is
   // zero decides anything, and a key is read into a float so that its range is the float range.
   float line_key = 0.0f;

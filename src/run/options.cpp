@@ -31,6 +31,9 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
   app.add_flag("--csv", options.csv,
                "Also write the solved state in full precision to \"Tessaro-branches.csv\" and "
                "\"Tessaro-nodes.csv\"");
+  app.add_flag("--svg", options.svg,
+               "Also draw the network and its results to \"Tessaro-net.svg\" (on a stopped run, "
+               "the network as far as it was read, its faulty part marked)");
   app.add_flag("--summary", options.summary,
                "After the run, report counts, iterations, imbalance and times on standard error");
   app.add_flag("--progress", options.progress,

@@ -12,6 +12,7 @@ struct RunOptions {
   bool csv = false;       // full-precision tables of the solved state
   bool summary = false;   // a report of the run on standard error
   bool progress = false;  // a status line on standard error while the solver runs
+  bool svg = false;       // a picture of the network and its results
 };
 
 // What the command line asks for: a run with its options, or an answer and an exit status

@@ -7,6 +7,8 @@
 #include "model/messages.h"
 #include "model/network.h"
 #include "monitor/run_monitor.h"
+#include "picture/picture.h"
+#include "picture/run_picture.h"
 #include "report/results.h"
 #include "report/tables.h"
 #include "solver/friction_cycle.h"
@@ -16,6 +18,7 @@
 #include "textio/files.h"
 #include "textio/log.h"
 #include "textio/math.h"
+#include "textio/run_end.h"
 
 namespace tessaro {
 
@@ -42,6 +45,7 @@ void second_pass(Network& net, InputFile& input) {
   skip_to_branch_block(net, input);
   for (std::int32_t b = 1; b <= net.n_branches; ++b) {
     read_branch_record(net, input, b);
+    net.n_branches_read = b;
     check_condition_code(net, b);
     check_branch_numbering(net, b);
     net.n_nodes = std::max({net.n_nodes, net.first_node[b], net.second_node[b]});
@@ -97,6 +101,11 @@ void enter(RunMonitor* monitor, RunStage stage, const Network& net) {
   if (monitor != nullptr) monitor->enter(stage, net);
 }
 
+PictureTitle picture_title(const RunOptions& options, bool stopped) {
+  return {std::string(input_file_name),
+          options.solver == SolverChoice::global ? "global" : "classic", run_outcome(stopped)};
+}
+
 }  // namespace
 
 void run_calculation(const RunOptions& options, RunMonitor* monitor) {
@@ -104,19 +113,33 @@ void run_calculation(const RunOptions& options, RunMonitor* monitor) {
   net.pi = 4.0 * math_atan(1.0);
   log_file().open();
 
-  enter(monitor, RunStage::reading, net);
-  read_network(net);
-  enter(monitor, RunStage::preparing, net);
-  prepare_solver(net);
-  enter(monitor, RunStage::solving, net);
-  solve_network(net);
+  try {
+    enter(monitor, RunStage::reading, net);
+    read_network(net);
+    enter(monitor, RunStage::preparing, net);
+    prepare_solver(net);
+    enter(monitor, RunStage::solving, net);
+    solve_network(net);
+  } catch (const RunEnd& end) {
+    // A run that a check or the iteration limit stopped is still drawn, without results, as far
+    // as the network was read, with the part the check names marked.
+    if (end.stopped && options.svg) {
+      write_picture(net, nullptr, stop_marks(net), picture_title(options, true));
+    }
+    throw;
+  }
 
   enter(monitor, RunStage::writing, net);
   OutputFile results(results_file_name);
   results.open();
   write_results(net, results);
   results.close();
-  if (options.csv) write_tables(net, classic_solution(net));
+  // The tables and the picture show the same solved state.
+  if (options.csv || options.svg) {
+    const Solution solution = classic_solution(net);
+    if (options.csv) write_tables(net, solution);
+    if (options.svg) write_picture(net, &solution, {}, picture_title(options, false));
+  }
 
   log_sentence(message::success);
   log_file().close();

@@ -14,6 +14,7 @@ inline constexpr std::string_view results_file_name = "Tessaro-res.txt";
 inline constexpr std::string_view log_file_name = "Log file.txt";
 inline constexpr std::string_view branch_table_file_name = "Tessaro-branches.csv";
 inline constexpr std::string_view node_table_file_name = "Tessaro-nodes.csv";
+inline constexpr std::string_view picture_file_name = "Tessaro-net.svg";
 
 // Opens a file with status "UNKNOWN", trying read-write, then read-only, then write-only.
 // Returns the descriptor; a file that cannot be opened ends the run with an OPEN failure.

@@ -12,15 +12,25 @@ OutputFile& log_file() {
 namespace {
 
 std::string_view first_sentence;
+std::optional<std::int32_t> first_number;
 
 void remember(std::string_view sentence) {
   if (first_sentence.empty()) first_sentence = sentence;
+}
+
+void remember(std::string_view sentence, std::int32_t number) {
+  if (first_sentence.empty()) first_number = number;
+  remember(sentence);
 }
 
 }  // namespace
 
 std::string_view first_log_sentence() {
   return first_sentence;
+}
+
+std::optional<std::int32_t> first_log_number() {
+  return first_number;
 }
 
 void log_sentence(std::string_view sentence) {
@@ -33,7 +43,7 @@ void log_sentence(std::string_view sentence) {
 }
 
 void log_sentence(std::string_view sentence, std::int32_t number) {
-  remember(sentence);
+  remember(sentence, number);
   Statement record = write_begin(log_file());
   write_text(record, sentence);
   write_integer(record, number);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "textio/files.h"
@@ -18,5 +19,7 @@ void log_sentence(std::string_view sentence, double value);
 
 // The sentence of the first record of this run's log, empty while there is none.
 std::string_view first_log_sentence();
+// The number of that record, when it has one.
+std::optional<std::int32_t> first_log_number();
 
 }  // namespace tessaro
