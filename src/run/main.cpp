@@ -8,6 +8,7 @@
 
 #include "model/table.h"
 #include "monitor/run_monitor.h"
+#include "run/extensions.h"
 #include "run/options.h"
 #include "run/run.h"
 #include "textio/math.h"
@@ -61,6 +62,13 @@ int main(int argc, char** argv) {
     return line.exit_status;
   }
   const tessaro::RunOptions& options = line.options;
+  if (options.svg) {
+    const std::string fault = tessaro::load_extensions();
+    if (!fault.empty()) {
+      write_all(STDERR_FILENO, "tessaro: the picture cannot be drawn: " + fault + "\n");
+      return 1;
+    }
+  }
   if (options.summary || options.progress) {
     monitor.emplace(options.summary, options.progress, "classic");
     tessaro::solver_events = &*monitor;

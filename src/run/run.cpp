@@ -7,10 +7,9 @@
 #include "model/messages.h"
 #include "model/network.h"
 #include "monitor/run_monitor.h"
-#include "picture/picture.h"
-#include "picture/run_picture.h"
 #include "report/results.h"
 #include "report/tables.h"
+#include "run/extensions.h"
 #include "solver/friction_cycle.h"
 #include "solver/friction_law.h"
 #include "solver/junction_rows.h"
@@ -103,7 +102,8 @@ void enter(RunMonitor* monitor, RunStage stage, const Network& net) {
 
 PictureTitle picture_title(const RunOptions& options, bool stopped) {
   return {std::string(input_file_name),
-          options.solver == SolverChoice::global ? "global" : "classic", run_outcome(stopped)};
+          options.solver == SolverChoice::global ? "global" : "classic",
+          extensions().run_outcome(stopped)};
 }
 
 }  // namespace
@@ -124,7 +124,8 @@ void run_calculation(const RunOptions& options, RunMonitor* monitor) {
     // A run that a check or the iteration limit stopped is still drawn, without results, as far
     // as the network was read, with the part the check names marked.
     if (end.stopped && options.svg) {
-      write_picture(net, nullptr, stop_marks(net), picture_title(options, true));
+      extensions().write_picture(net, nullptr, extensions().stop_marks(net),
+                                 picture_title(options, true));
     }
     throw;
   }
@@ -138,7 +139,7 @@ void run_calculation(const RunOptions& options, RunMonitor* monitor) {
   if (options.csv || options.svg) {
     const Solution solution = classic_solution(net);
     if (options.csv) write_tables(net, solution);
-    if (options.svg) write_picture(net, &solution, {}, picture_title(options, false));
+    if (options.svg) extensions().write_picture(net, &solution, {}, picture_title(options, false));
   }
 
   log_sentence(message::success);
