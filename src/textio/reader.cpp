@@ -65,6 +65,7 @@ int next_char(const ReadRequest& request) {
 // and the line itself ends with the next LF.
 void finish_line(const ReadRequest& request, int c) {
   while (c != line_feed && c != InputFile::end_of_file) c = request.file->get();
+  if (c == line_feed) request.file->note_line_end();
 }
 
 std::string_view value_text(const ReadRequest& request) {
@@ -112,7 +113,7 @@ void scan_quoted(ReadRequest& request, int delimiter) {
     int c = next_char(request);
     if (c == carriage_return || c == line_feed) {
       finish_line(request, c);
-      next_char(request);
+      if (next_char(request) == line_feed) request.file->note_line_end();
       continue;
     }
     if (c == delimiter) {
@@ -139,6 +140,10 @@ void scan_value(ReadRequest& request) {
     const int c = next_char(request);
     const bool nothing_yet = request.length == 0 && !counted;
     const bool parenthesised = request.kind == ValueKind::parenthesised;
+    if (nothing_yet && !parenthesised) {
+      request.value_line = request.file->line();
+      request.value_column = request.file->column();
+    }
     switch (c) {
       case carriage_return:
       case line_feed:
