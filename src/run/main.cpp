@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 
+#include "check/check.h"
 #include "model/table.h"
 #include "monitor/run_monitor.h"
 #include "run/options.h"
@@ -61,6 +62,14 @@ int main(int argc, char** argv) {
     return line.exit_status;
   }
   const tessaro::RunOptions& options = line.options;
+  // The check reads the network file only; it runs with the floating-point traps off and holds
+  // them itself where it evaluates the run's arithmetic.
+  if (options.check) {
+    const tessaro::check::CheckResult result = tessaro::check::check_network_file(
+        options.json ? tessaro::check::Format::json : tessaro::check::Format::text);
+    write_all(STDOUT_FILENO, result.output);
+    return result.exit_status;
+  }
   if (options.summary || options.progress) {
     monitor.emplace(options.summary, options.progress, "classic");
     tessaro::solver_events = &*monitor;

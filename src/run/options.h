@@ -12,6 +12,8 @@ struct RunOptions {
   bool csv = false;       // full-precision tables of the solved state
   bool summary = false;   // a report of the run on standard error
   bool progress = false;  // a status line on standard error while the solver runs
+  bool check = false;     // only check the network file: list its faults, write no file
+  bool json = false;      // the checker's findings as JSON
 };
 
 // What the command line asks for: a run with its options, or an answer and an exit status
