@@ -172,6 +172,30 @@ const FaultyFile faulty_files[] = {
      "Tessaro-net.txt:8: error: the part of the network with node 1 has no pressure terminal "
      "and its given flows add up to 0.015, not 0: it has no steady state\n"
      "1 error, 0 warnings\n"},
+    {"one fault of each kind of the reader",
+     "1 0.000045\n2 1e400\n3 1000.0\n4 9.81\n5 0*1\n6 37#5\n7\n"
+     "1e39 1 'MAIN' 1 200000.0 2 -1.0 0.10 100.0 1\n"
+     "2 2 'OUTLET' \"2\" -1.0 3 100000.0 0.08 50.0 1\n"
+     "3 3 'FEED' 2 -0.01 4 0.01 2*2*0.05 20.0 2\n0\n" +
+         elevations,
+     "Tessaro-net.txt:2:3: error: \"1e400\" is beyond the range of real numbers (header line 2, "
+     "viscosity)\n"
+     "Tessaro-net.txt:5:3: error: \"0*\": a repeat count must be 1 or more (header line 5, "
+     "tolerance)\n"
+     "Tessaro-net.txt:6:3: error: \"37#5\": the base of a based integer must be 2 to 36 (header "
+     "line 6, iteration limit)\n"
+     "Tessaro-net.txt:8:1: error: \"1e39\" is beyond the single-precision range of a line key "
+     "(branch 1, key)\n"
+     "Tessaro-net.txt:9:14: error: a quoted text \"2\" where an integer is expected (branch 2, "
+     "first node)\n"
+     "Tessaro-net.txt:10:27: error: a second repeat count for one value (branch 3, diameter)\n"
+     "6 errors, 0 warnings\n"},
+    {"quote left open to the next line",
+     header + branch_1 + "2 2 'OUTLET 2 -1.0 3 100000.0 0.08 50.0 1\n" + branch_3 + "0\n" +
+         elevations,
+     "Tessaro-net.txt:9: error: branch 2 runs onto line 10: a record must stand on one line\n"
+     "Tessaro-net.txt:10:7: error: \"EED'\" is not an integer (branch 2, first node)\n"
+     "2 errors, 0 warnings\n"},
     {"clean file", example, "0 errors, 0 warnings\n"},
 };
 
