@@ -2,9 +2,11 @@
 // text, in which {1}, {2}, ... stand for the arguments of the finding.
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstddef>
 
 #include "check/finding.h"
+#include "textio/run_end.h"
 
 namespace tessaro::check {
 
@@ -138,6 +140,21 @@ Finding make_finding(Code code, std::int64_t line, std::int64_t column,
     finding.message += text[k];
   }
   return finding;
+}
+
+std::string number_text(double value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return {text, result.ptr};
+}
+
+std::string failure_message(const RunEnd& end) {
+  const std::string& report = end.stderr_text;
+  const std::size_t start = report.rfind("- ");
+  if (start == std::string::npos) return "run-time failure";
+  std::string message = report.substr(start + 2);
+  while (!message.empty() && (message.back() == '\r' || message.back() == '\n')) message.pop_back();
+  return message;
 }
 
 std::vector<Finding> Findings::in_file_order() const {

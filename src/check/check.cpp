@@ -10,23 +10,13 @@ namespace tessaro::check {
 
 namespace {
 
-// The reason part of an OPEN failure report, "file or path not found".
-std::string open_reason(const RunEnd& end) {
-  const std::string& report = end.stderr_text;
-  const std::size_t start = report.rfind("- ");
-  if (start == std::string::npos) return "the file cannot be opened";
-  std::string reason = report.substr(start + 2);
-  while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n')) reason.pop_back();
-  return reason;
-}
-
 Findings find_faults() {
   Findings findings;
   InputFile input(input_file_name);
   try {
     input.open_read_only();
   } catch (const RunEnd& end) {
-    findings.add(Code::cannot_open, 0, 0, {open_reason(end)});
+    findings.add(Code::cannot_open, 0, 0, {failure_message(end)});
     return findings;
   }
   const NetworkFile file = walk_network_file(input, findings);

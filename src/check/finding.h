@@ -6,7 +6,12 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+namespace tessaro {
+struct RunEnd;
+}
 
 namespace tessaro::check {
 
@@ -80,6 +85,13 @@ Finding make_finding(Code code, std::int64_t line, std::int64_t column,
                      std::initializer_list<std::string_view> arguments = {});
 
 std::string_view code_name(Code code);
+
+// A real as a message shows it: the shortest text that reads back as the same double.
+std::string number_text(double value);
+
+// The message of a run-time failure report without its heading: "log10: DOMAIN error",
+// "file or path not found".
+std::string failure_message(const RunEnd& end);
 
 // The findings of one check, in the order found.
 class Findings {

@@ -1,7 +1,6 @@
 // The checks of the network as a whole: the elevation count, the junctions, the nodes no branch
 // names, the terminals, duplicate branches and the connected parts.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <numeric>
 #include <string>
@@ -13,12 +12,6 @@
 namespace tessaro::check {
 
 namespace {
-
-std::string number_text(double value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return {text, result.ptr};
-}
 
 // The connected parts of the network, found by joining the two ends of every branch.
 class Parts {

@@ -3,7 +3,6 @@
 #include <xmmintrin.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <numeric>
 #include <string>
@@ -18,24 +17,8 @@ namespace tessaro::check {
 
 namespace {
 
-std::string number_text(double value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return {text, result.ptr};
-}
-
 std::string number_text(std::int64_t value) {
   return std::to_string(value);
-}
-
-// The message of a mathematical function's failure report, "log10: DOMAIN error".
-std::string reason_of(const RunEnd& end) {
-  const std::string& report = end.stderr_text;
-  const std::size_t start = report.rfind("- ");
-  if (start == std::string::npos) return "run-time error";
-  std::string reason = report.substr(start + 2);
-  while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n')) reason.pop_back();
-  return reason;
 }
 
 // Runs a piece of the run's own arithmetic with the floating-point traps held (masked in the SSE
@@ -50,7 +33,7 @@ std::string failure_of(Arithmetic arithmetic) {
   try {
     arithmetic();
   } catch (const RunEnd& end) {
-    reason = reason_of(end);
+    reason = failure_message(end);
   }
   const unsigned int flags = _mm_getcsr();
   _mm_setcsr(saved);
