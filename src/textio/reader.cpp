@@ -72,8 +72,17 @@ std::string_view value_text(const ReadRequest& request) {
   return {request.text, static_cast<std::size_t>(request.length)};
 }
 
+// The value starts at the character read last: its line and column are noted.
+void mark_value_start(ReadRequest& request) {
+  request.value_line = request.file->line();
+  request.value_column = request.file->column();
+}
+
 // Adds a character to a plain or parenthesised value, which must fit the value buffer.
-void append(ReadRequest& request, int c) {
+void append(ReadRequest& request, int c, bool counted) {
+  if (request.length == 0 && !counted && request.kind == ValueKind::plain) {
+    mark_value_start(request);
+  }
   if (request.length == ReadRequest::max_value_length) fail_read(request, failure_value_too_long);
   request.text[request.length++] = static_cast<char>(c);
 }
@@ -140,10 +149,6 @@ void scan_value(ReadRequest& request) {
     const int c = next_char(request);
     const bool nothing_yet = request.length == 0 && !counted;
     const bool parenthesised = request.kind == ValueKind::parenthesised;
-    if (nothing_yet && !parenthesised) {
-      request.value_line = request.file->line();
-      request.value_column = request.file->column();
-    }
     switch (c) {
       case carriage_return:
       case line_feed:
@@ -164,13 +169,16 @@ void scan_value(ReadRequest& request) {
           request.last_separator = ',';
           continue;
         }
+        if (nothing_yet) mark_value_start(request);
         request.last_separator = ',';
         return;
       case '/':
+        if (nothing_yet) mark_value_start(request);
         request.last_separator = '/';
         return;
       case '(':
         if (request.length == 0) {
+          if (!counted) mark_value_start(request);
           request.kind = ValueKind::parenthesised;
           continue;
         }
@@ -183,6 +191,7 @@ void scan_value(ReadRequest& request) {
       case '"':
         // Also inside parentheses: what counts is that no character of the value came yet.
         if (request.length != 0) break;
+        if (!counted) mark_value_start(request);
         scan_quoted(request, c);
         return;
       case '*':
@@ -191,7 +200,7 @@ void scan_value(ReadRequest& request) {
       default:
         break;
     }
-    append(request, c);
+    append(request, c, counted);
   }
 }
 

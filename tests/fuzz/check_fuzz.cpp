@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (text.exit_status != (errors == 0 ? 0 : 1) || json.exit_status != text.exit_status) {
     fuzz::finding("the exit status does not agree with the findings", text.output);
   }
-  if (count_of(json.output, "\", \"severity\": \"") != errors + warnings ||
+  if (count_of(json.output, "\"severity\": \"") != errors + warnings ||
       json.output.front() != '[' || json.output.substr(json.output.size() - 2) != "]\n") {
     fuzz::finding("the JSON does not list the same findings", json.output);
   }
