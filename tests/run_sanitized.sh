@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every test again, built with clang under AddressSanitizer and UndefinedBehaviorSanitizer, then
-# the two fuzz targets for a bounded time (FUZZ_SECONDS, default 60). Fails on any failing test,
+# the three fuzz targets for a bounded time (FUZZ_SECONDS, default 60). Fails on any failing test,
 # sanitizer report or fuzzing finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -20,25 +20,48 @@ namespace {
 
 }  // namespace
 
+bool is_condition_code(std::int32_t code) {
+  return code == condition_none || code == condition_pressure || code == condition_flowrate;
+}
+
+bool is_in_sequence(std::int32_t branch_number, std::int32_t position) {
+  return branch_number == position;
+}
+
+bool is_node_number(std::int32_t node) {
+  return node >= 1;
+}
+
+bool is_pressure_terminal_data(double first_value, double second_value) {
+  return first_value < 0.0 || second_value < 0.0;
+}
+
+bool is_flowrate_terminal_data(double first_value, double second_value) {
+  return -first_value == second_value;
+}
+
+bool is_junction_degree(std::int32_t degree) {
+  return degree >= 2;
+}
+
 void check_condition_code(const Network& net, std::int32_t b) {
-  const std::int32_t code = net.branch_condition[b];
-  if (code != condition_none && code != condition_pressure && code != condition_flowrate) {
-    stop_with(message::bad_condition_code);
-  }
+  if (!is_condition_code(net.branch_condition[b])) stop_with(message::bad_condition_code);
 }
 
 // Branch numbers and node numbers are used as table indices: a record that breaks the numbering
 // is rejected before anything indexes a table with it.
 void check_branch_numbering(const Network& net, std::int32_t b) {
-  if (net.branch_number[b] != b) stop_with(message::branch_out_of_sequence, b);
-  if (net.first_node[b] < 1 || net.second_node[b] < 1) stop_with(message::node_number_error, b);
+  if (!is_in_sequence(net.branch_number[b], b)) stop_with(message::branch_out_of_sequence, b);
+  if (!is_node_number(net.first_node[b]) || !is_node_number(net.second_node[b])) {
+    stop_with(message::node_number_error, b);
+  }
 }
 
 void check_terminal_data(Network& net, std::int32_t b) {
   switch (net.branch_condition[b]) {
     case condition_pressure:
       // The terminal's pressure is the value not below 0; the other end is marked negative.
-      if (net.first_value[b] < 0.0 || net.second_value[b] < 0.0) {
+      if (is_pressure_terminal_data(net.first_value[b], net.second_value[b])) {
         net.first_value[b] = net.first_value[b] / (net.density * net.gravity);
         net.second_value[b] = net.second_value[b] / (net.density * net.gravity);
       } else {
@@ -46,7 +69,7 @@ void check_terminal_data(Network& net, std::int32_t b) {
       }
       break;
     case condition_flowrate:
-      if (!(-net.first_value[b] == net.second_value[b])) {
+      if (!is_flowrate_terminal_data(net.first_value[b], net.second_value[b])) {
         stop_with(message::flowrate_terminal_error, net.branch_number[b]);
       }
       break;
@@ -64,7 +87,7 @@ void check_junctions_present(const Network& net) {
 }
 
 void check_elevation_order(const Network& net, std::int32_t n) {
-  if (net.elevation_node[n] != n) stop_with(message::elevation_order);
+  if (!is_in_sequence(net.elevation_node[n], n)) stop_with(message::elevation_order);
 }
 
 // The node walk of the results expands every node through its branches: a node number that no

@@ -486,7 +486,8 @@ void write_nodes(SvgFile& svg, const Scene& scene) {
   svg.line("</g>");
 }
 
-void write_legend(SvgFile& svg, const Scene& scene, const PictureMarks& marks) {
+void write_legend(SvgFile& svg, const Scene& scene, const PictureMarks& marks,
+                  const PictureTitle& title) {
   const double x = scene.width - legend_width + 20.0;
   double y = title_height + 24.0;
   svg.line("<g id=\"legend\">");
@@ -509,7 +510,7 @@ void write_legend(SvgFile& svg, const Scene& scene, const PictureMarks& marks) {
     svg.text(x + 30.0, bar_top + bar_height, short_number(scene.lowest_pressure) + " (lowest)");
     y = bar_top + bar_height + 30.0;
   } else {
-    svg.text(x, y, "no results: the run stopped", "font-weight=\"bold\"");
+    svg.text(x, y, title.without_results, "font-weight=\"bold\"");
     y += 28.0;
   }
 
@@ -587,6 +588,20 @@ void write_note(const Scene& scene, const PictureTitle& title, std::string_view 
   svg.close();
 }
 
+// How far the listed notes of the marks reach past the legend's width, at their font size.
+double notes_overhang(const PictureMarks& marks) {
+  constexpr double note_character_width = 6.2;
+  std::size_t longest = 0;
+  int listed = 0;
+  for (const auto* group : {&marks.branches, &marks.nodes}) {
+    for (const PictureMark& mark : *group) {
+      if (listed++ == listed_marks) break;
+      longest = std::max(longest, mark.note.size() + 14);
+    }
+  }
+  return std::max(0.0, note_character_width * static_cast<double>(longest) - legend_width + 40.0);
+}
+
 }  // namespace
 
 void write_picture(const Network& net, const Solution* solution, const PictureMarks& marks,
@@ -619,10 +634,10 @@ void write_picture(const Network& net, const Solution* solution, const PictureMa
   place_nodes(layout, scene);
 
   SvgFile svg;
-  write_opening(svg, scene.width, scene.height, title);
+  write_opening(svg, scene.width + notes_overhang(marks), scene.height, title);
   write_branches(svg, scene, net);
   write_nodes(svg, scene);
-  write_legend(svg, scene, marks);
+  write_legend(svg, scene, marks, title);
   svg.line("</svg>");
   svg.close();
 }

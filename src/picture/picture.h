@@ -26,8 +26,10 @@ struct PictureMarks {
 // The title line: the input file's name, the solver, the outcome of the run.
 struct PictureTitle {
   std::string file_name;
-  std::string solver;
+  std::string solver;  // none for a picture of the check's findings
   std::string outcome;
+  // The legend's heading in a picture without results.
+  std::string without_results = "no results: the run stopped";
 };
 
 // Networks up to this many nodes have their node numbers written beside the dots.

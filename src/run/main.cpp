@@ -6,11 +6,13 @@
 #include <optional>
 #include <string_view>
 
+#include "check/check.h"
 #include "model/table.h"
 #include "monitor/run_monitor.h"
 #include "run/extensions.h"
 #include "run/options.h"
 #include "run/run.h"
+#include "textio/files.h"
 #include "textio/math.h"
 #include "textio/run_end.h"
 
@@ -45,6 +47,26 @@ void report_to_monitor(const tessaro::RunEnd& end) {
   monitor->finish(solved ? nullptr : &end);
 }
 
+// The check of the network file, and with --svg the picture of its findings, the one file the
+// check may write.
+int check(const tessaro::RunOptions& options) {
+  const auto format = options.json ? tessaro::check::Format::json : tessaro::check::Format::text;
+  tessaro::check::CheckedNetwork checked;
+  const tessaro::check::CheckResult result =
+      tessaro::check::check_network_file(format, options.svg ? &checked : nullptr);
+  write_all(STDOUT_FILENO, result.output);
+  if (options.svg) {
+    try {
+      tessaro::extensions().write_picture(checked.net, nullptr, checked.marks,
+                                          {std::string(tessaro::input_file_name), "",
+                                           "checked: " + checked.outcome, "findings of the check"});
+    } catch (const tessaro::RunEnd& end) {
+      tessaro::terminate_run(end);
+    }
+  }
+  return result.exit_status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,6 +84,8 @@ int main(int argc, char** argv) {
     return line.exit_status;
   }
   const tessaro::RunOptions& options = line.options;
+  // The check reads the network file only; it runs with the floating-point traps off and holds
+  // them itself where it evaluates the run's arithmetic.
   if (options.svg) {
     const std::string fault = tessaro::load_extensions();
     if (!fault.empty()) {
@@ -69,6 +93,7 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  if (options.check) return check(options);
   if (options.summary || options.progress) {
     monitor.emplace(options.summary, options.progress, "classic");
     tessaro::solver_events = &*monitor;

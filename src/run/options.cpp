@@ -28,19 +28,34 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
   CLI::App app(program_description, "tessaro");
   app.set_version_flag("--version", std::string("tessaro ") + TESSARO_VERSION,
                        "Print the version and exit");
-  app.add_flag("--csv", options.csv,
-               "Also write the solved state in full precision to \"Tessaro-branches.csv\" and "
-               "\"Tessaro-nodes.csv\"");
+  CLI::Option* csv =
+      app.add_flag("--csv", options.csv,
+                   "Also write the solved state in full precision to \"Tessaro-branches.csv\" and "
+                   "\"Tessaro-nodes.csv\"");
+  CLI::Option* summary = app.add_flag(
+      "--summary", options.summary,
+      "After the run, report counts, iterations, imbalance and times on standard error");
+  CLI::Option* progress =
+      app.add_flag("--progress", options.progress,
+                   "While the solver runs, show a status line on standard error");
   app.add_flag("--svg", options.svg,
                "Also draw the network and its results to \"Tessaro-net.svg\" (on a stopped run, "
-               "the network as far as it was read, its faulty part marked)");
-  app.add_flag("--summary", options.summary,
-               "After the run, report counts, iterations, imbalance and times on standard error");
-  app.add_flag("--progress", options.progress,
-               "While the solver runs, show a status line on standard error");
+               "the network as far as it was read, its faulty part marked; with --check, the "
+               "findings)");
+  CLI::Option* check = app.add_flag(
+      "--check", options.check,
+      "Check \"Tessaro-net.txt\" without running: list every fault with its line and column "
+      "on standard output, then a count line; writes and changes no file. Exit status 0 "
+      "without an error, 1 with one or more");
+  check->excludes(csv)->excludes(summary)->excludes(progress);
 
   // A flag takes no value: "--csv=1" is a usage error.
   for (CLI::Option* option : app.get_options()) option->disable_flag_override();
+
+  std::string format = "text";
+  app.add_option("--format", format, "With --check: the findings as text (the default) or json")
+      ->check(CLI::IsMember({"text", "json"}))
+      ->needs(check);
 
   try {
     app.parse(argc, argv);
@@ -55,6 +70,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     line.exit_status = exit_usage;
     line.stderr_text = "tessaro: " + usage_error_text(error.what()) + " (see 'tessaro --help')\n";
   }
+  options.json = format == "json";
   return line;
 }
 

@@ -13,6 +13,8 @@ struct RunOptions {
   bool summary = false;   // a report of the run on standard error
   bool progress = false;  // a status line on standard error while the solver runs
   bool svg = false;       // a picture of the network and its results
+  bool check = false;     // only check the network file: list its faults, write no other file
+  bool json = false;      // the checker's findings as JSON
 };
 
 // What the command line asks for: a run with its options, or an answer and an exit status

@@ -2,12 +2,11 @@
 
 #include <utility>
 
+#include "input/checks.h"
+
 namespace tessaro {
 
 namespace {
-
-// A node is a junction when two or more branches have an end at it.
-constexpr std::int32_t junction_min_degree = 2;
 
 // Appends branch b to the row of junction j, with the junction at the branch's far end, and
 // returns the entry. junction_degree[j] counts the entries appended so far.
@@ -52,7 +51,7 @@ std::int32_t count_junctions(Network& net) {
   }
   std::int32_t junctions = 0;
   for (std::int32_t n = 1; n <= net.n_nodes; ++n) {
-    if (net.node_degree[n] >= junction_min_degree) ++junctions;
+    if (is_junction_degree(net.node_degree[n])) ++junctions;
   }
   return junctions;
 }
@@ -66,7 +65,7 @@ void list_junctions(Network& net) {
   net.junction_row_start.create(n_junctions + 1);
   std::int32_t j = 0;
   for (std::int32_t n = 1; n <= net.n_nodes; ++n) {
-    if (net.node_degree[n] < junction_min_degree) continue;
+    if (!is_junction_degree(net.node_degree[n])) continue;
     ++j;
     net.junction_node[j] = n;
     net.node_junction[n] = j;

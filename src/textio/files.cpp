@@ -112,11 +112,31 @@ InputFile::~InputFile() {
 
 void InputFile::open() {
   close();
-  if (buffer_ == nullptr) buffer_ = new char[block_size];
   fd_ = open_unknown(name_);
+  start_reading();
+}
+
+void InputFile::open_read_only() {
+  close();
+  const std::string path(name_);
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) fail_open(name_, errno);
+  struct stat status {};
+  if (::fstat(fd_, &status) == 0 && S_ISDIR(status.st_mode)) {
+    close();
+    fail_open(name_, EISDIR);
+  }
+  start_reading();
+}
+
+void InputFile::start_reading() {
+  if (buffer_ == nullptr) buffer_ = new char[block_size];
   next_ = end_ = buffer_;
   at_end_ = false;
   last_was_line_feed_ = true;
+  block_start_ = 0;
+  line_ = 1;
+  line_start_ = 0;
 }
 
 void InputFile::close() {
@@ -127,6 +147,8 @@ void InputFile::close() {
 
 int InputFile::refill() {
   if (at_end_ || fd_ < 0) return end_of_file;
+  block_start_ += end_ - buffer_;
+  next_ = end_ = buffer_;
   ssize_t got;
   do {
     got = ::read(fd_, buffer_, block_size);
@@ -153,11 +175,13 @@ void InputFile::skip_line() {
       const void* line_feed = std::memchr(next_, '\n', static_cast<std::size_t>(end_ - next_));
       if (line_feed != nullptr) {
         next_ = static_cast<const char*>(line_feed) + 1;
+        note_line_end();
         return;
       }
       next_ = end_;
     }
     const int c = refill();
+    if (c == '\n') note_line_end();
     if (c == '\n' || c == end_of_file) return;
   }
 }

@@ -31,6 +31,9 @@ class InputFile {
 
   // Opens the file at its first line (again, if it was open before).
   void open();
+  // Opens an existing file for reading only, creating and changing nothing; a missing file ends
+  // with the OPEN failure of the run.
+  void open_read_only();
   void close();
   bool is_open() const { return fd_ >= 0; }
   const std::string& name() const { return name_; }
@@ -45,8 +48,21 @@ class InputFile {
   // Passes over the rest of the current line, its line feed included, or to the end of the file.
   void skip_line();
 
+  // Where the reading stands: the number of the current line (the first is 1) and the column of
+  // the byte get() returned last (the first of a line is 1). The reader calls note_line_end when
+  // it has taken a line feed, so the line count costs one step per line.
+  std::int64_t line() const { return line_; }
+  std::int64_t column() const { return position() - line_start_; }
+  void note_line_end() {
+    ++line_;
+    line_start_ = position();
+  }
+
  private:
   int refill();
+  void start_reading();
+  // Bytes of the file taken so far.
+  std::int64_t position() const { return block_start_ + (next_ - buffer_); }
 
   std::string name_;
   int fd_ = -1;
@@ -56,6 +72,9 @@ class InputFile {
   const char* end_ = nullptr;
   bool at_end_ = false;
   bool last_was_line_feed_ = true;
+  std::int64_t block_start_ = 0;  // file offset of buffer_[0]
+  std::int64_t line_ = 1;
+  std::int64_t line_start_ = 0;  // file offset of the current line's first byte
 };
 
 // An output file written in records. Opening never empties the file; the first record written

@@ -65,14 +65,24 @@ int next_char(const ReadRequest& request) {
 // and the line itself ends with the next LF.
 void finish_line(const ReadRequest& request, int c) {
   while (c != line_feed && c != InputFile::end_of_file) c = request.file->get();
+  if (c == line_feed) request.file->note_line_end();
 }
 
 std::string_view value_text(const ReadRequest& request) {
   return {request.text, static_cast<std::size_t>(request.length)};
 }
 
+// The value starts at the character read last: its line and column are noted.
+void mark_value_start(ReadRequest& request) {
+  request.value_line = request.file->line();
+  request.value_column = request.file->column();
+}
+
 // Adds a character to a plain or parenthesised value, which must fit the value buffer.
-void append(ReadRequest& request, int c) {
+void append(ReadRequest& request, int c, bool counted) {
+  if (request.length == 0 && !counted && request.kind == ValueKind::plain) {
+    mark_value_start(request);
+  }
   if (request.length == ReadRequest::max_value_length) fail_read(request, failure_value_too_long);
   request.text[request.length++] = static_cast<char>(c);
 }
@@ -112,7 +122,7 @@ void scan_quoted(ReadRequest& request, int delimiter) {
     int c = next_char(request);
     if (c == carriage_return || c == line_feed) {
       finish_line(request, c);
-      next_char(request);
+      if (next_char(request) == line_feed) request.file->note_line_end();
       continue;
     }
     if (c == delimiter) {
@@ -159,13 +169,16 @@ void scan_value(ReadRequest& request) {
           request.last_separator = ',';
           continue;
         }
+        if (nothing_yet) mark_value_start(request);
         request.last_separator = ',';
         return;
       case '/':
+        if (nothing_yet) mark_value_start(request);
         request.last_separator = '/';
         return;
       case '(':
         if (request.length == 0) {
+          if (!counted) mark_value_start(request);
           request.kind = ValueKind::parenthesised;
           continue;
         }
@@ -178,6 +191,7 @@ void scan_value(ReadRequest& request) {
       case '"':
         // Also inside parentheses: what counts is that no character of the value came yet.
         if (request.length != 0) break;
+        if (!counted) mark_value_start(request);
         scan_quoted(request, c);
         return;
       case '*':
@@ -186,7 +200,7 @@ void scan_value(ReadRequest& request) {
       default:
         break;
     }
-    append(request, c);
+    append(request, c, counted);
   }
 }
 

@@ -24,6 +24,10 @@ struct ReadRequest {
   // The last scanned value was ended by a line end: the file already stands at the next line.
   bool line_advanced = false;
   int length = 0;
+  // Line and column of the first character of the last scanned value (its opening quote or
+  // parenthesis, its repeat count), or of the separator that ended a null value.
+  std::int64_t value_line = 0;
+  std::int64_t value_column = 0;
   char text[max_value_length] = {};
 };
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the two fuzz targets of a build side by side for a bounded time, seeded with every network
+# Runs the three fuzz targets of a build side by side for a bounded time, seeded with every network
 # input file of the tests. Fails on any finding (a sanitizer report, a broken rule of the run's
 # outcome, a run past the time limit); the input that caused it is left in BUILD/fuzz/ as
 # crash-*, leak-*, timeout-* or oom-*, and becomes a regression case in tests/bad-inputs/.
@@ -10,7 +10,7 @@ seconds=${2:-60}
 root=$(realpath "$(dirname "$0")/../..")
 work=$build/fuzz
 rm -rf "$work"
-mkdir -p "$work/program" "$work/reader"
+mkdir -p "$work/program" "$work/reader" "$work/check"
 
 k=0
 for seed in "$root"/tests/cases/*/input/Tessaro-net.txt "$root"/tests/bad-inputs/*/input/Tessaro-net.txt \
@@ -18,6 +18,7 @@ for seed in "$root"/tests/cases/*/input/Tessaro-net.txt "$root"/tests/bad-inputs
   [ -f "$seed" ] || continue
   k=$((k + 1))
   cp "$seed" "$work/program/seed-$k"
+  cp "$seed" "$work/check/seed-$k"
   # The reader target takes its first byte as the choice of the targets of its requests.
   { printf "\\$(printf %03o $((k % 8)))"; cat "$seed"; } >"$work/reader/seed-$k"
 done
@@ -32,15 +33,18 @@ fuzz program &
 program=$!
 fuzz reader &
 reader=$!
+fuzz check &
+checker=$!
 wait "$program" || status=1
 wait "$reader" || status=1
+wait "$checker" || status=1
 
-for target in program reader; do
+for target in program reader check; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$target.log")
   echo "fuzzing $target: ${runs:-?} inputs in ${seconds} s, $k seeds"
 done
 if [ "$status" != 0 ]; then
-  for target in program reader; do
+  for target in program reader check; do
     echo "---- $work/$target.log"
     grep -v -E '^#[0-9]+ ' "$work/$target.log" | tail -n 40
   done

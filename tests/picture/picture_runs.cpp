@@ -15,6 +15,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -275,6 +276,29 @@ TEST(Picture, StoppedRunMarksWhatItsCheckNames) {
     EXPECT_EQ(svg.select("//s:polygon[@class='arrow']").size(), 0u) << "no results";
     EXPECT_EQ(svg.select("//*[@class='node'][@fill!='#c8cdd2']").size(), 0u) << "no pressures";
   }
+}
+
+// The check draws its findings: the network as read, every branch or node a finding stands on
+// marked, and the picture is the only file it writes.
+TEST(Picture, CheckDrawsItsFindings) {
+  std::string network = example;
+  network.replace(network.find("2 -1.0 3 100000.0"), 17, "2 1.0 3 100000.0");
+  network.replace(network.find("4 0.01 0.05"), 11, "4 1.5 0.05");
+  const ProgramRun run(network, "--check --svg");
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_NE(run.stdout_text.find("2 errors, 0 warnings"), std::string::npos) << run.stdout_text;
+  std::set<std::string> files;
+  for (const auto& entry : fs::directory_iterator(run.folder / "run")) {
+    files.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(files, (std::set<std::string>{"Tessaro-net.txt", "Tessaro-net.svg"}));
+  const Svg svg(run.file("Tessaro-net.svg"));
+  ASSERT_TRUE(svg.parsed());
+  EXPECT_EQ(svg.select("//s:path[@class='branch']").size(), 3u);
+  EXPECT_EQ(svg.select("//*[@class='node']").size(), 4u);
+  EXPECT_EQ(svg.select("//s:path[@class='fault'][@data-branch='2']").size(), 1u);
+  EXPECT_EQ(svg.select("//s:path[@class='fault'][@data-branch='3']").size(), 1u);
+  EXPECT_EQ(svg.select("//*[@class='fault']").size(), 2u);
 }
 
 TEST(Picture, FailedRunDrawsNothing) {

@@ -286,5 +286,44 @@ TEST(Reader, RequestsReadOneRecordEach) {
   EXPECT_EQ(input.rest(), "");
 }
 
+// The line and column of every value of a request, and the line the file stands at after it.
+std::string value_places(InputFile& file, std::string_view targets) {
+  ReadRequest request = read_begin(file);
+  std::string places;
+  for (char kind : targets) {
+    std::int32_t integer = 0;
+    double real = 0.0;
+    char text[10];
+    if (kind == 'i') read_int32(request, integer);
+    if (kind == 'd') read_real64(request, real);
+    if (kind == 't') read_text(request, text, 10);
+    places += std::to_string(request.value_line) + ":" + std::to_string(request.value_column) + " ";
+  }
+  read_end(request);
+  return places + "then " + std::to_string(file.line());
+}
+
+TEST(Reader, TellsTheLineAndColumnOfEachValue) {
+  const std::string long_line(70000, ' ');
+  struct Row {
+    std::string input;
+    std::string_view targets;
+    std::string places;
+  };
+  const Row rows[] = {
+      {"1 22  333\n", "iii", "1:1 1:3 1:7 then 2"},
+      {"\r\n\n  \t7,,8\r\n", "iii", "3:4 3:6 3:7 then 4"},        // blank lines, CR LF, a null
+      {"'A\n b' 5\n", "ti", "1:1 2:5 then 3"},                    // a quote over a line end
+      {"(1, 2) 3*4 x\n", "tii", "1:1 1:8 1:8 then 2"},            // a parenthesis, a repeat
+      {"1\rjunk\n2\n", "ii", "1:1 2:1 then 3"},                   // a lone CR ends the data
+      {long_line + "8 9\nlast", "ii", "1:70001 1:70003 then 2"},  // past a block of the file
+      {"4 5", "ii", "1:1 1:3 then 2"},                            // no final line feed
+  };
+  for (const Row& row : rows) {
+    TextFile input(row.input);
+    EXPECT_EQ(value_places(input.file(), row.targets), row.places) << row.input.substr(0, 40);
+  }
+}
+
 }  // namespace
 }  // namespace tessaro
