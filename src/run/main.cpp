@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
   }
   const tessaro::RunOptions& options = line.options;
   if (options.summary || options.progress) {
-    monitor.emplace(options.summary, options.progress, "classic");
+    monitor.emplace(options.summary, options.progress,
+                    options.solver == tessaro::SolverChoice::global ? "global" : "classic");
     tessaro::solver_events = &*monitor;
     tessaro::report_run_end = report_to_monitor;
   }

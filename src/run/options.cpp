@@ -15,10 +15,15 @@ constexpr const char* program_description =
 CommandLine parse_command_line(int argc, const char* const* argv) {
   CommandLine line;
   RunOptions& options = line.options;
+  std::string solver_name = "classic";
 
   CLI::App app(program_description, "tessaro");
   app.set_version_flag("--version", std::string("tessaro ") + TESSARO_VERSION,
                        "Print the version and exit");
+  app.add_option("--solver", solver_name,
+                 "The solver: \"classic\" balances one junction at a time (the default), "
+                 "\"global\" solves all heads at once by Newton's method to machine precision")
+      ->check(CLI::IsMember({"classic", "global"}));
   app.add_flag("--csv", options.csv,
                "Also write the solved state in full precision to \"Tessaro-branches.csv\" and "
                "\"Tessaro-nodes.csv\"");
@@ -28,10 +33,13 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
                "While the solver runs, show a status line on standard error");
 
   // A flag takes no value: "--csv=1" is a usage error.
-  for (CLI::Option* option : app.get_options()) option->disable_flag_override();
+  for (CLI::Option* option : app.get_options()) {
+    if (option->get_expected_min() == 0) option->disable_flag_override();
+  }
 
   try {
     app.parse(argc, argv);
+    options.solver = solver_name == "global" ? SolverChoice::global : SolverChoice::classic;
   } catch (const CLI::CallForHelp&) {
     line.ends_now = true;
     line.stdout_text = app.help();

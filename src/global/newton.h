@@ -1,0 +1,32 @@
+// The Newton iteration on all unknown heads at once, with the flows kept as unknowns (the gradient
+// method): each iteration linearises every branch's law at its flow, solves the head equations
+// that balance every junction, takes the new flows from the new heads, and refines heads and
+// flows once more against the remaining imbalance.
+#pragma once
+
+#include <cstdint>
+
+#include "global/branch_law.h"
+#include "global/network_graph.h"
+#include "model/network.h"
+#include "model/table.h"
+
+namespace tessaro::global {
+
+struct NewtonState {
+  Table<BranchLaw> law;      // per branch, for the branches with a length
+  Table<double> flow;        // per branch, from the first node towards the second
+  Table<std::uint8_t> held;  // 1 while a branch is held at Re 2000 between the two laws
+  Table<double> group_head;  // per group of nodes sharing one head
+  std::int32_t iterations = 0;
+  double mass_residual = 0.0;    // the largest net inflow of a group with an unknown head
+  double energy_residual = 0.0;  // the largest |head difference - head loss of the flow|
+  double largest_flow = 0.0;
+  double largest_head_diff = 0.0;
+};
+
+// Solves the network to machine precision. Ends the run with "Maximum iterations exceeded" when
+// the file's iteration limit is reached first.
+NewtonState solve_heads(const Network& net, const NetworkGraph& graph);
+
+}  // namespace tessaro::global
