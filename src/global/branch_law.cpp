@@ -70,12 +70,22 @@ HeadLoss head_loss(const BranchLaw& law, double q) {
   return {law.length_factor * f * q * flow, slope};
 }
 
-double turbulent_flow(const BranchLaw& law, double h) {
-  const double root = std::sqrt(std::fabs(h) / law.length_factor);  // sqrt(f) |Q|
-  const double re_sqrt_f = 4.0 * root / law.reynolds_denominator;
-  const double x = -2.0 * std::log10(law.relative_roughness + colebrook_coefficient / re_sqrt_f);
-  const double flow = std::fmax(root * x, law.jump_flow);
-  return h < 0.0 ? -flow : flow;
+FlowOfHead flow_of_head(const BranchLaw& law, double h) {
+  const double magnitude = std::fabs(h);
+  const double side = h < 0.0 ? -1.0 : 1.0;
+  if (magnitude <= law.laminar_jump_head) {
+    return {h / law.laminar_resistance, 1.0 / law.laminar_resistance, false};
+  }
+  if (magnitude < law.turbulent_jump_head) return {side * law.jump_flow, 0.0, true};
+  // Q = r x with r = sqrt(h / K'), x = 1 / sqrt(f) = -2 log10(a + 2.51 / R), R = Re sqrt(f) =
+  // 4 r / (D nu pi); dQ/dh = (r / h) (x / 2 + 2.51 / (ln 10 s R)), s the log argument.
+  const double r = std::sqrt(magnitude / law.length_factor);
+  const double re_sqrt_f = 4.0 * r / law.reynolds_denominator;
+  const double s = law.relative_roughness + colebrook_coefficient / re_sqrt_f;
+  const double x = -2.0 * std::log10(s);
+  const double flow = std::fmax(r * x, law.jump_flow);
+  const double slope = r / magnitude * (0.5 * x + colebrook_coefficient / (ln10 * s * re_sqrt_f));
+  return {side * flow, slope, false};
 }
 
 double flow_reynolds_number(const BranchLaw& law, double q) {

@@ -29,9 +29,15 @@ struct HeadLoss {
 };
 HeadLoss head_loss(const BranchLaw& law, double q);
 
-// The flow of a turbulent branch whose head loss is h (|h| from the turbulent jump head up): the
-// law solved for Q, explicit since Re sqrt(f) depends on h alone.
-double turbulent_flow(const BranchLaw& law, double h);
+// The flow whose head loss is h and its slope dQ/dh: on the laminar line, held at the jump
+// flow while |h| lies between the two laws' head losses there, or on the turbulent curve. The
+// flow is continuous in h and never decreases. At the jump the slope is 0; `held` says so.
+struct FlowOfHead {
+  double flow = 0.0;
+  double slope = 0.0;
+  bool held = false;
+};
+FlowOfHead flow_of_head(const BranchLaw& law, double h);
 
 // Friction factor and Reynolds number of a flow, as the tables show them.
 double flow_reynolds_number(const BranchLaw& law, double q);

@@ -25,7 +25,7 @@ void set_zero_length_flows(const Network& net, const NetworkGraph& graph, Newton
   start.create(static_cast<std::int64_t>(net.n_nodes) + 1);
   for (std::int32_t b = 1; b <= net.n_branches; ++b) {
     const BranchKind kind = graph.branch_kind[b];
-    if (kind == BranchKind::law || kind == BranchKind::given_flow) {
+    if (kind == BranchKind::law || kind == BranchKind::given_flow || kind == BranchKind::dead_end) {
       excess[net.first_node[b]] -= state.flow[b];
       excess[net.second_node[b]] += state.flow[b];
     } else if (kind == BranchKind::zero_length) {
@@ -97,6 +97,17 @@ void set_zero_length_flows(const Network& net, const NetworkGraph& graph, Newton
 // Node heads: a group's head at each of its nodes, a flowrate terminal's from its branch's head
 // loss, and each part without a fixed head moved so that its reference node is at head 0.
 Table<double> node_heads(const Network& net, const NetworkGraph& graph, NewtonState& state) {
+  // The dead ends, innermost first, from the head at the other end of their branch.
+  for (std::int32_t k = graph.n_dead_ends; k >= 1; --k) {
+    const std::int32_t b = graph.dead_end_branch[k];
+    const std::int32_t g = graph.dead_end_group[k];
+    const double loss = head_loss(state.law[b], state.flow[b]).head;
+    if (graph.node_group[net.first_node[b]] == g) {
+      state.group_head[g] = state.group_head[graph.node_group[net.second_node[b]]] + loss;
+    } else {
+      state.group_head[g] = state.group_head[graph.node_group[net.first_node[b]]] - loss;
+    }
+  }
   Table<double> head;
   head.create(net.n_nodes);
   for (std::int32_t n = 1; n <= net.n_nodes; ++n) head[n] = state.group_head[graph.node_group[n]];

@@ -130,7 +130,11 @@ void HeadEquations::add_diagonal(std::int32_t u, double conductance) {
   values[diagonal_slot_[u]] += conductance;
 }
 
-bool HeadEquations::factorise() {
+double HeadEquations::diagonal(std::int32_t u) const {
+  return static_cast<const double*>(matrix_->x)[diagonal_slot_[u]];
+}
+
+bool HeadEquations::factorise(double regularisation) {
   auto* values = static_cast<double*>(matrix_->x);
   const auto* column_pointer = static_cast<const int*>(matrix_->p);
   const auto* row_index = static_cast<const int*>(matrix_->i);
@@ -143,6 +147,7 @@ bool HeadEquations::factorise() {
     for (int p = column_pointer[v - 1]; p < column_pointer[v]; ++p) {
       values[p] *= scale_[row_index[p] + 1] * scale_[v];
     }
+    values[diagonal_slot_[v]] += regularisation;
   }
   cholmod_factorize(matrix_, factor_, &common_);
   if (common_.status == CHOLMOD_NOT_POSDEF) return false;

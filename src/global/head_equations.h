@@ -28,9 +28,13 @@ class HeadEquations {
   void add_link(std::int32_t k, double conductance);
   void add_diagonal(std::int32_t u, double conductance);
 
+  double diagonal(std::int32_t u) const;
+
   // Factorises the matrix, each row and column scaled by the root of its diagonal so that
-  // conductances many orders apart keep their accuracy. False when it is not positive definite.
-  bool factorise();
+  // conductances many orders apart keep their accuracy, with `regularisation` added to the scaled
+  // diagonal. False when it is not positive definite. A factorisation that fails leaves the
+  // values scaled: clear and refill them before the next.
+  bool factorise(double regularisation);
 
   // Solves for the unknowns with right-hand side rhs (1..n_unknowns) into x.
   void solve(const Table<double>& rhs, Table<double>& x);

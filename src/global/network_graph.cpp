@@ -200,6 +200,56 @@ void reference_floating_parts(const Network& net, const Table<std::int32_t>& ter
   }
 }
 
+// Trees hanging from the rest of the network carry what their given flows ask: each free group
+// with a single branch with a law to another group is cut off with that branch, outermost first,
+// the branch carrying everything that enters the tree beyond it.
+void cut_dead_ends(const Network& net, NetworkGraph& graph) {
+  Table<std::int32_t> links;     // branches with a law to another group
+  Table<std::int32_t> link_sum;  // the sum of their numbers, so that the last one is known
+  Table<double> inflow;          // net inflow of the group from given flows and cut trees
+  links.create(graph.n_groups);
+  link_sum.create(graph.n_groups);
+  inflow.create(graph.n_groups);
+  for (std::int32_t b = 1; b <= net.n_branches; ++b) {
+    const std::int32_t first = graph.node_group[net.first_node[b]];
+    const std::int32_t second = graph.node_group[net.second_node[b]];
+    if (graph.branch_kind[b] == BranchKind::given_flow) {
+      inflow[first] -= graph.given_flow[b];
+      inflow[second] += graph.given_flow[b];
+    }
+    if (graph.branch_kind[b] != BranchKind::law || first == second) continue;
+    for (const std::int32_t g : {first, second}) {
+      links[g] += 1;
+      link_sum[g] += b;
+    }
+  }
+  graph.dead_end_branch.create(graph.n_groups);
+  graph.dead_end_group.create(graph.n_groups);
+  Table<std::int32_t> queue;
+  queue.create(graph.n_groups);
+  std::int32_t n_queued = 0;
+  for (std::int32_t g = 1; g <= graph.n_groups; ++g) {
+    if (graph.group_kind[g] == GroupKind::free && links[g] == 1) queue[++n_queued] = g;
+  }
+  for (std::int32_t k = 1; k <= n_queued; ++k) {
+    const std::int32_t g = queue[k];
+    if (links[g] != 1) continue;
+    const std::int32_t b = link_sum[g];
+    const bool at_first = graph.node_group[net.first_node[b]] == g;
+    const std::int32_t other = graph.node_group[at_first ? net.second_node[b] : net.first_node[b]];
+    graph.group_kind[g] = GroupKind::dead_end;
+    graph.branch_kind[b] = BranchKind::dead_end;
+    graph.given_flow[b] = at_first ? inflow[g] : -inflow[g];
+    graph.dead_end_branch[++graph.n_dead_ends] = b;
+    graph.dead_end_group[graph.n_dead_ends] = g;
+    links[g] = 0;
+    links[other] -= 1;
+    link_sum[other] -= b;
+    inflow[other] += inflow[g];
+    if (graph.group_kind[other] == GroupKind::free && links[other] == 1) queue[++n_queued] = other;
+  }
+}
+
 void number_unknowns(NetworkGraph& graph) {
   graph.group_unknown.create(graph.n_groups);
   for (std::int32_t g = 1; g <= graph.n_groups; ++g) {
@@ -220,6 +270,7 @@ NetworkGraph build_network_graph(const Network& net) {
   merge_zero_length(net, graph);
   fix_terminal_heads(net, terminal_branch, graph);
   reference_floating_parts(net, terminal_branch, graph);
+  cut_dead_ends(net, graph);
   number_unknowns(graph);
   return graph;
 }

@@ -1,7 +1,6 @@
 #include "global/newton.h"
 
 #include <cmath>
-#include <limits>
 #include <memory>
 
 #include "global/head_equations.h"
@@ -13,52 +12,39 @@ namespace tessaro::global {
 
 namespace {
 
-// The iteration ends when both residuals are this far below the network's largest flow and head
-// difference, or when a step no longer moves the heads beyond their rounding.
-constexpr double residual_limit = 1.0e-13;
-constexpr double still_head_steps = 4.0 * std::numeric_limits<double>::epsilon();
-// The first flows: every branch turbulent at Re 1e5, from its first node.
+// The heads have settled when a step moves none of them by more than this fraction of the
+// largest head, or when no junction is out of balance by more than this fraction of the largest
+// flow.
+constexpr double settled_head_step = 1.0e-13;
+constexpr double settled_imbalance = 1.0e-15;
+// After the refinement of the flows every junction balances to this fraction of the largest flow.
+constexpr double balanced_imbalance = 1.0e-13;
+// A branch held at the jump has no slope; in the head equations it keeps this fraction of its
+// laminar slope, so that a junction reached only through held branches still takes a sound step.
+constexpr double held_slope_fraction = 1.0e-2;
+// Where the head equations are singular even so, they are solved with these amounts added to
+// the scaled diagonal in turn (which shortens the step but keeps it a rising direction); a
+// junction whose branches all lack a slope takes this fraction of their laminar slopes.
+constexpr double regularisations[] = {0.0, 1.0e-10, 1.0e-6};
+constexpr double bare_diagonal_fraction = 1.0e-10;
+// The step is shortened until the slope of the concave function along it has fallen to no less
+// than -curvature_limit times its slope at the start, in at most max_shortenings trials.
+constexpr double curvature_limit = 0.5;
+constexpr int max_shortenings = 30;
+constexpr int refinements = 3;
+// The starting heads come from straight-line laws through the law at a flow of Re 1e5.
 constexpr double starting_reynolds = 1.0e5;
-
-enum class Regime : std::uint8_t { laminar, turbulent, held };
-
-Regime regime_of(const BranchLaw& law, double q, std::uint8_t held) {
-  if (held != 0) return Regime::held;
-  return flow_reynolds_number(law, q) < 2000.0 ? Regime::laminar : Regime::turbulent;
-}
-
-// The one flow whose head loss is h: on the laminar line, held at the jump, or on the turbulent
-// curve.
-double flow_of_head(const BranchLaw& law, double h, std::uint8_t& held) {
-  const double magnitude = std::fabs(h);
-  held = 0;
-  if (magnitude <= law.laminar_jump_head) return h / law.laminar_resistance;
-  if (magnitude < law.turbulent_jump_head) {
-    held = 1;
-    return h < 0.0 ? -law.jump_flow : law.jump_flow;
-  }
-  return turbulent_flow(law, h);
-}
-
-// How far a head difference lies outside the band of a branch held at the jump.
-double held_residual(const BranchLaw& law, double q, double dh) {
-  const double h = q < 0.0 ? -dh : dh;
-  if (h < law.laminar_jump_head) return law.laminar_jump_head - h;
-  if (h > law.turbulent_jump_head) return h - law.turbulent_jump_head;
-  return 0.0;
-}
+constexpr int start_passes = 2;
 
 class Iteration {
  public:
   Iteration(const Network& net, const NetworkGraph& graph, NewtonState& state)
       : net_(net), graph_(graph), s_(state) {
     list_links();
-    conductance_.create(net.n_branches);
-    intercept_.create(net.n_branches);
-    rhs_.create(graph.n_unknowns);
-    step_.create(graph.n_unknowns);
-    previous_head_.create(graph.n_unknowns);
+    slope_.create(net.n_branches);
     imbalance_.create(graph.n_groups);
+    step_.create(graph.n_unknowns);
+    start_head_.create(graph.n_unknowns);
     if (graph.n_unknowns > 0) {
       equations_ = std::make_unique<HeadEquations>(graph.n_unknowns, link_first_, link_second_);
     }
@@ -74,14 +60,28 @@ class Iteration {
     return s_.group_head[graph_.node_group[net_.first_node[b]]] -
            s_.group_head[graph_.node_group[net_.second_node[b]]];
   }
+  bool carries_flow(std::int32_t b) const {
+    const BranchKind kind = graph_.branch_kind[b];
+    return kind == BranchKind::law || kind == BranchKind::given_flow ||
+           kind == BranchKind::dead_end;
+  }
+  double step_across(std::int32_t b) const {
+    const std::int32_t u = unknown_at(net_.first_node[b]);
+    const std::int32_t v = unknown_at(net_.second_node[b]);
+    return (u != 0 ? step_[u] : 0.0) - (v != 0 ? step_[v] : 0.0);
+  }
   void list_links();
-  void linearise();
+  void flows_from_heads();
   void measure_imbalance();
-  bool assemble_and_factorise();
+  double slope_along_step() const;
+  void move_heads(double t);
   void assemble();
-  bool solve_step();
-  bool update_flows();
-  void refine();
+  void factorise();
+  void solve_imbalance();
+  void start_heads();
+  void take_step();
+  void refine_flows();
+  void measure_energy_residual();
 
   const Network& net_;
   const NetworkGraph& graph_;
@@ -90,14 +90,11 @@ class Iteration {
   Table<std::int32_t> branch_link_;
   Table<std::int32_t> link_first_;
   Table<std::int32_t> link_second_;
-  Table<double> conductance_;  // dQ/dh at the current flow, 0 for a held branch
-  Table<double> intercept_;    // Q - conductance h(Q): the linearised flow is this + g dh
-  Table<double> rhs_;
-  Table<double> step_;
-  Table<double> previous_head_;
-  Table<double> imbalance_;  // per group: net inflow of the current flows
+  Table<double> slope_;       // dQ/dh of each branch at its head difference
+  Table<double> imbalance_;   // per group: the net inflow of the current flows
+  Table<double> step_;        // the Newton step of the unknown heads
+  Table<double> start_head_;  // the unknown heads where the step started
   std::unique_ptr<HeadEquations> equations_;
-  double head_scale_ = 0.0;
 };
 
 void Iteration::list_links() {
@@ -119,37 +116,24 @@ void Iteration::list_links() {
   }
 }
 
-// Each branch's law as a straight line through its current flow; the energy residual of the
-// current heads and flows on the way.
-void Iteration::linearise() {
-  s_.energy_residual = 0.0;
-  s_.largest_head_diff = 0.0;
+// Every branch with a law takes the flow of its head difference, and the slope there.
+void Iteration::flows_from_heads() {
   for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
     if (graph_.branch_kind[b] != BranchKind::law) continue;
     const BranchLaw& law = s_.law[b];
-    const double q = s_.flow[b];
-    const double dh = head_diff(b);
-    s_.largest_head_diff = std::fmax(s_.largest_head_diff, std::fabs(dh));
-    if (s_.held[b] != 0) {
-      conductance_[b] = 0.0;
-      intercept_[b] = q;
-      s_.energy_residual = std::fmax(s_.energy_residual, held_residual(law, q, dh));
-      continue;
-    }
-    const HeadLoss loss = head_loss(law, q);
-    conductance_[b] = 1.0 / loss.slope;
-    intercept_[b] = q - conductance_[b] * loss.head;
-    s_.energy_residual = std::fmax(s_.energy_residual, std::fabs(dh - loss.head));
+    const FlowOfHead at = flow_of_head(law, head_diff(b));
+    s_.flow[b] = at.flow;
+    s_.held[b] = at.held ? 1 : 0;
+    slope_[b] = at.held ? held_slope_fraction / law.laminar_resistance : at.slope;
   }
 }
 
-// The net inflow of every group from the current flows of the branches between groups.
+// The net inflow of every group from the flows of the branches between groups.
 void Iteration::measure_imbalance() {
   for (std::int32_t g = 1; g <= graph_.n_groups; ++g) imbalance_[g] = 0.0;
   s_.largest_flow = 0.0;
   for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    const BranchKind kind = graph_.branch_kind[b];
-    if (kind != BranchKind::law && kind != BranchKind::given_flow) continue;
+    if (!carries_flow(b)) continue;
     const double q = s_.flow[b];
     s_.largest_flow = std::fmax(s_.largest_flow, std::fabs(q));
     imbalance_[graph_.node_group[net_.first_node[b]]] -= q;
@@ -161,149 +145,205 @@ void Iteration::measure_imbalance() {
   }
 }
 
-// The linearised balance of every unknown group: sum of g (H_i - H_j) over its branches equals
-// the inflow of the intercepts and given flows, with the fixed heads on the right.
+// The slope along the step of the concave function whose gradient is the imbalance.
+double Iteration::slope_along_step() const {
+  double slope = 0.0;
+  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
+    slope += step_[u] * imbalance_[graph_.unknown_group[u]];
+  }
+  return slope;
+}
+
+void Iteration::move_heads(double t) {
+  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
+    s_.group_head[graph_.unknown_group[u]] = start_head_[u] + t * step_[u];
+  }
+}
+
+// The head equations at the current slopes: for every unknown group, the sum of the slopes of
+// its branches on the diagonal, minus the slope of each branch to another unknown off it.
 void Iteration::assemble() {
   equations_->clear();
-  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) rhs_[u] = 0.0;
   for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    const BranchKind kind = graph_.branch_kind[b];
-    if (kind != BranchKind::law && kind != BranchKind::given_flow) continue;
+    if (graph_.branch_kind[b] != BranchKind::law) continue;
     const std::int32_t first_group = graph_.node_group[net_.first_node[b]];
     const std::int32_t second_group = graph_.node_group[net_.second_node[b]];
-    // A branch within one group adds as much as it takes.
     if (first_group == second_group) continue;
     const std::int32_t u = graph_.group_unknown[first_group];
     const std::int32_t v = graph_.group_unknown[second_group];
-    const double g = kind == BranchKind::law ? conductance_[b] : 0.0;
-    const double y = kind == BranchKind::law ? intercept_[b] : s_.flow[b];
-    const double first_head = s_.group_head[first_group];
-    const double second_head = s_.group_head[second_group];
-    if (u != 0) {
-      rhs_[u] -= y;
-      equations_->add_diagonal(u, g);
-      if (v == 0) rhs_[u] += g * second_head;
+    if (u != 0) equations_->add_diagonal(u, slope_[b]);
+    if (v != 0) equations_->add_diagonal(v, slope_[b]);
+    if (branch_link_[b] != 0) equations_->add_link(branch_link_[b], slope_[b]);
+  }
+  bool bare = false;
+  for (std::int32_t u = 1; u <= graph_.n_unknowns && !bare; ++u) {
+    bare = !(equations_->diagonal(u) > 0.0);
+  }
+  if (!bare) return;
+  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
+    if (graph_.branch_kind[b] != BranchKind::law) continue;
+    const double small = bare_diagonal_fraction / s_.law[b].laminar_resistance;
+    for (const std::int32_t node : {net_.first_node[b], net_.second_node[b]}) {
+      const std::int32_t u = unknown_at(node);
+      if (u != 0 && !(equations_->diagonal(u) > small)) equations_->add_diagonal(u, small);
     }
-    if (v != 0) {
-      rhs_[v] += y;
-      equations_->add_diagonal(v, g);
-      if (u == 0) rhs_[v] += g * first_head;
-    }
-    if (branch_link_[b] != 0) equations_->add_link(branch_link_[b], g);
   }
 }
 
-// Solves for the new heads. A branch held at the jump has no conductance; when holding leaves a
-// part of the network without one, the held branches are released onto the turbulent law.
-bool Iteration::solve_step() {
-  assemble();
-  if (!equations_->factorise()) {
-    bool released = false;
-    for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-      if (s_.held[b] == 0) continue;
-      s_.held[b] = 0;
-      released = true;
-    }
-    if (!released) {
-      log_sentence(message::factorisation_failed);
-      stop_run();
-    }
-    return false;
+void Iteration::factorise() {
+  for (const double regularisation : regularisations) {
+    assemble();
+    if (equations_->factorise(regularisation)) return;
   }
-  equations_->solve(rhs_, step_);
+  log_sentence(message::factorisation_failed);
+  stop_run();
+}
+
+// The head step that the linearised balance asks for against the current imbalance.
+void Iteration::solve_imbalance() {
+  Table<double>& rhs = start_head_;
   for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
-    s_.group_head[graph_.unknown_group[u]] = step_[u];
+    rhs[u] = imbalance_[graph_.unknown_group[u]];
   }
-  return true;
+  equations_->solve(rhs, step_);
+  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
+    start_head_[u] = s_.group_head[graph_.unknown_group[u]];
+  }
 }
 
-// The new flow of every branch from the new heads along its line. A flow that leaves the regime
-// its line was drawn in is taken instead from the law at the new head difference. Returns whether
-// any branch changed regime.
-bool Iteration::update_flows() {
-  bool changed = false;
+// The starting heads: the network solved with every branch's law replaced by the straight line
+// through the origin and the law at an estimated flow, first a flow of Re 1e5, then the mean of
+// that estimate and the flow the first line gave.
+void Iteration::start_heads() {
+  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
+    if (graph_.branch_kind[b] != BranchKind::law) continue;
+    s_.flow[b] = starting_reynolds * s_.law[b].reynolds_denominator / 4.0;
+  }
+  for (int pass = 0; pass < start_passes; ++pass) {
+    for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
+      if (graph_.branch_kind[b] != BranchKind::law) continue;
+      const double q = std::fmax(std::fabs(s_.flow[b]), s_.law[b].jump_flow);
+      slope_[b] = q / std::fabs(head_loss(s_.law[b], q).head);
+      s_.flow[b] = slope_[b] * head_diff(b);
+    }
+    measure_imbalance();
+    factorise();
+    solve_imbalance();
+    move_heads(1.0);
+    for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
+      if (graph_.branch_kind[b] != BranchKind::law) continue;
+      const double line_flow = std::fabs(s_.flow[b] + slope_[b] * step_across(b));
+      const double estimate =
+          pass == 0 ? starting_reynolds * s_.law[b].reynolds_denominator / 4.0 : line_flow;
+      s_.flow[b] = 0.5 * (estimate + line_flow);
+    }
+  }
+}
+
+// One Newton step on the heads, shortened while the function would fall along it: the whole
+// step first; while it overshoots the rise along it, regula falsi on the slope between the last
+// point where the function still rose and the first where it fell too steeply.
+void Iteration::take_step() {
+  factorise();
+  solve_imbalance();
+  const double start_slope = slope_along_step();
+  double low = 0.0;
+  double low_slope = start_slope;
+  double high = 1.0;
+  double t = 1.0;
+  for (int trial = 0;; ++trial) {
+    move_heads(t);
+    flows_from_heads();
+    measure_imbalance();
+    const double slope = slope_along_step();
+    if (!(start_slope > 0.0) || slope >= -curvature_limit * start_slope ||
+        trial == max_shortenings) {
+      return;
+    }
+    high = t;
+    const double high_slope = slope;
+    if (slope > 0.0) {
+      low = t;
+      low_slope = slope;
+    }
+    t = low + (high - low) * low_slope / (low_slope - high_slope);
+    if (!(t > low && t < high)) t = 0.5 * (low + high);
+  }
+}
+
+// The flows as unknowns of their own: each pass solves for the head corrections that the
+// remaining imbalance asks for and moves every flow along its slope, which balances the
+// junctions to the rounding of the flows themselves rather than of the heads times the slopes.
+void Iteration::refine_flows() {
+  for (int pass = 0; pass < refinements; ++pass) {
+    measure_imbalance();
+    if (s_.mass_residual <= settled_imbalance * s_.largest_flow) return;
+    solve_imbalance();
+    move_heads(1.0);
+    for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
+      if (graph_.branch_kind[b] == BranchKind::law) s_.flow[b] += slope_[b] * step_across(b);
+    }
+  }
+  measure_imbalance();
+}
+
+// The largest difference between a branch's head difference and the head loss of its flow; for
+// a held branch, how far its head difference lies outside the two laws' head losses at the jump.
+void Iteration::measure_energy_residual() {
+  s_.energy_residual = 0.0;
+  s_.largest_head_diff = 0.0;
   for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
     if (graph_.branch_kind[b] != BranchKind::law) continue;
     const BranchLaw& law = s_.law[b];
-    const double q = s_.flow[b];
     const double dh = head_diff(b);
-    const Regime before = regime_of(law, q, s_.held[b]);
-    if (before == Regime::held) {
-      if (held_residual(law, q, dh) == 0.0) continue;
+    s_.largest_head_diff = std::fmax(s_.largest_head_diff, std::fabs(dh));
+    double residual = 0.0;
+    if (s_.held[b] != 0) {
+      const double h = std::fabs(dh);
+      if (h < law.laminar_jump_head) residual = law.laminar_jump_head - h;
+      if (h > law.turbulent_jump_head) residual = h - law.turbulent_jump_head;
     } else {
-      const double next = intercept_[b] + conductance_[b] * dh;
-      const Regime after = regime_of(law, next, 0);
-      const bool same_side = before == Regime::laminar || (next < 0.0) == (q < 0.0);
-      if (after == before && same_side) {
-        s_.flow[b] = next;
-        continue;
-      }
+      residual = std::fabs(dh - head_loss(law, s_.flow[b]).head);
     }
-    s_.flow[b] = flow_of_head(law, dh, s_.held[b]);
-    changed = true;
-  }
-  return changed;
-}
-
-// One more solve with the same factor against the imbalance the new flows leave, which the
-// rounding of large conductances times heads would otherwise keep.
-void Iteration::refine() {
-  measure_imbalance();
-  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u)
-    rhs_[u] = imbalance_[graph_.unknown_group[u]];
-  equations_->solve(rhs_, step_);
-  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
-    s_.group_head[graph_.unknown_group[u]] += step_[u];
-  }
-  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    if (graph_.branch_kind[b] != BranchKind::law || s_.held[b] != 0) continue;
-    const std::int32_t u = unknown_at(net_.first_node[b]);
-    const std::int32_t v = unknown_at(net_.second_node[b]);
-    const double change = (u != 0 ? step_[u] : 0.0) - (v != 0 ? step_[v] : 0.0);
-    s_.flow[b] += conductance_[b] * change;
+    s_.energy_residual = std::fmax(s_.energy_residual, residual);
   }
 }
 
 void Iteration::run() {
-  bool changed = true;
-  double head_step = std::numeric_limits<double>::infinity();
-  for (;;) {
-    // Where the heads and flows stand.
-    linearise();
-    measure_imbalance();
-    const bool balanced = s_.mass_residual <= residual_limit * s_.largest_flow &&
-                          s_.energy_residual <= residual_limit * s_.largest_head_diff;
-    const bool still = head_step <= still_head_steps * head_scale_;
-    if (s_.iterations > 0 && !changed && (balanced || still)) return;
-    if (s_.iterations >= net_.max_iterations) {
-      log_sentence(message::iterations_exceeded);
-      log_sentence(message::largest_imbalance, s_.mass_residual);
-      stop_run();
+  if (graph_.n_unknowns > 0) start_heads();
+  flows_from_heads();
+  measure_imbalance();
+  if (graph_.n_unknowns > 0) {
+    for (;;) {
+      // Settled: nothing is out of balance, or the last step moved no head beyond its rounding.
+      // The flows are then refined; if a junction still misses its balance, the steps go on.
+      bool settled = s_.mass_residual <= settled_imbalance * s_.largest_flow;
+      if (!settled && s_.iterations > 0) {
+        double moved = 0.0;
+        double largest = 0.0;
+        for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
+          const double head = s_.group_head[graph_.unknown_group[u]];
+          moved = std::fmax(moved, std::fabs(head - start_head_[u]));
+          largest = std::fmax(largest, std::fabs(head));
+        }
+        settled = moved <= settled_head_step * largest;
+      }
+      if (settled) {
+        refine_flows();
+        if (s_.mass_residual <= balanced_imbalance * s_.largest_flow) break;
+        flows_from_heads();
+        measure_imbalance();
+      }
+      if (s_.iterations >= net_.max_iterations) {
+        log_sentence(message::iterations_exceeded);
+        log_sentence(message::largest_imbalance, s_.mass_residual);
+        stop_run();
+      }
+      ++s_.iterations;
+      take_step();
     }
-    ++s_.iterations;
-
-    // The new heads, then the flows along the lines, then one refinement.
-    if (graph_.n_unknowns > 0) {
-      for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
-        previous_head_[u] = s_.group_head[graph_.unknown_group[u]];
-      }
-      if (!solve_step()) {
-        changed = true;
-        continue;
-      }
-      head_step = 0.0;
-      head_scale_ = 0.0;
-      for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
-        const double head = s_.group_head[graph_.unknown_group[u]];
-        head_step = std::fmax(head_step, std::fabs(head - previous_head_[u]));
-        head_scale_ = std::fmax(head_scale_, std::fabs(head));
-      }
-    } else {
-      head_step = 0.0;
-    }
-    changed = update_flows();
-    if (!changed && graph_.n_unknowns > 0) refine();
   }
+  measure_energy_residual();
 }
 
 }  // namespace
@@ -328,14 +368,13 @@ NewtonState solve_heads(const Network& net, const NetworkGraph& graph) {
   for (std::int32_t g = 1; g <= graph.n_groups; ++g) {
     if (graph.group_kind[g] == GroupKind::free) state.group_head[g] = start_head;
   }
-
   for (std::int32_t b = 1; b <= net.n_branches; ++b) {
     const BranchKind kind = graph.branch_kind[b];
-    if (kind == BranchKind::given_flow) state.flow[b] = graph.given_flow[b];
-    if (kind != BranchKind::law && kind != BranchKind::given_flow) continue;
-    state.law[b] = branch_law(net, b);
-    if (kind == BranchKind::law) {
-      state.flow[b] = starting_reynolds * state.law[b].reynolds_denominator / 4.0;
+    if (kind == BranchKind::given_flow || kind == BranchKind::dead_end) {
+      state.flow[b] = graph.given_flow[b];
+    }
+    if (kind == BranchKind::law || kind == BranchKind::given_flow || kind == BranchKind::dead_end) {
+      state.law[b] = branch_law(net, b);
     }
   }
 

@@ -1,7 +1,10 @@
-// The Newton iteration on all unknown heads at once, with the flows kept as unknowns (the gradient
-// method): each iteration linearises every branch's law at its flow, solves the head equations
-// that balance every junction, takes the new flows from the new heads, and refines heads and
-// flows once more against the remaining imbalance.
+// The Newton iteration on all unknown heads at once. The flow of a branch is a continuous,
+// non-decreasing function of its head difference (the jump of the friction law at Re 2000 is a
+// flat stretch of the flow, where the branch is held at the jump flow), so the heads maximise a
+// smooth concave function whose gradient is the net inflow of every junction: each Newton step
+// is taken as far along its direction as that function still rises. At the end the flows are
+// kept as unknowns of their own and refined with the last factorisation until every junction
+// balances to the rounding of its flows.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +19,7 @@ namespace tessaro::global {
 struct NewtonState {
   Table<BranchLaw> law;      // per branch, for the branches with a length
   Table<double> flow;        // per branch, from the first node towards the second
-  Table<std::uint8_t> held;  // 1 while a branch is held at Re 2000 between the two laws
+  Table<std::uint8_t> held;  // 1 for a branch held at Re 2000 between the two laws
   Table<double> group_head;  // per group of nodes sharing one head
   std::int32_t iterations = 0;
   double mass_residual = 0.0;    // the largest net inflow of a group with an unknown head
