@@ -26,6 +26,9 @@ HeadEquations::HeadEquations(std::int32_t n_unknowns, const Table<std::int32_t>&
   started_ = true;
   common_.print = 0;
   common_.error_handler = nullptr;
+  // A simplicial factor: without an optimised BLAS the supernodal one is slower on these
+  // sparse, low-fill networks.
+  common_.supernodal = CHOLMOD_SIMPLICIAL;
   check(common_.status == CHOLMOD_OK);
 
   const std::int32_t n_links = first_unknown.size();

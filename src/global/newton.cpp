@@ -274,7 +274,12 @@ void Iteration::take_step() {
 // The flows as unknowns of their own: each pass solves for the head corrections that the
 // remaining imbalance asks for and moves every flow along its slope, which balances the
 // junctions to the rounding of the flows themselves rather than of the heads times the slopes.
+// A held branch keeps its jump flow: the equations are factorised once more with no slope for it.
 void Iteration::refine_flows() {
+  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
+    if (graph_.branch_kind[b] == BranchKind::law && s_.held[b] != 0) slope_[b] = 0.0;
+  }
+  factorise();
   for (int pass = 0; pass < refinements; ++pass) {
     measure_imbalance();
     if (s_.mass_residual <= settled_imbalance * s_.largest_flow) return;
