@@ -32,9 +32,9 @@ constexpr double bare_diagonal_fraction = 1.0e-10;
 constexpr double curvature_limit = 0.5;
 constexpr int max_shortenings = 30;
 constexpr int refinements = 3;
-// The starting heads come from straight-line laws through the law at a flow of Re 1e5.
+// The starting heads come from this many iterations on the flows, which count as iterations.
 constexpr double starting_reynolds = 1.0e5;
-constexpr int start_passes = 2;
+constexpr int start_passes = 8;
 
 class Iteration {
  public:
@@ -211,31 +211,36 @@ void Iteration::solve_imbalance() {
   }
 }
 
-// The starting heads: the network solved with every branch's law replaced by the straight line
-// through the origin and the law at an estimated flow, first a flow of Re 1e5, then the mean of
-// that estimate and the flow the first line gave.
+// The starting heads: a few iterations of Newton's method on the flows (each branch's law drawn
+// as the line through its current flow, the heads solved for, the flows taken along the lines),
+// from flows of Re 1e5. Such iterations reach the neighbourhood of the solution quickly, where
+// the steps on the heads then converge.
 void Iteration::start_heads() {
   for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
     if (graph_.branch_kind[b] != BranchKind::law) continue;
     s_.flow[b] = starting_reynolds * s_.law[b].reynolds_denominator / 4.0;
   }
-  for (int pass = 0; pass < start_passes; ++pass) {
+  for (int pass = 0; pass < start_passes && s_.iterations < net_.max_iterations; ++pass) {
+    ++s_.iterations;
     for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
       if (graph_.branch_kind[b] != BranchKind::law) continue;
-      const double q = std::fmax(std::fabs(s_.flow[b]), s_.law[b].jump_flow);
-      slope_[b] = q / std::fabs(head_loss(s_.law[b], q).head);
-      s_.flow[b] = slope_[b] * head_diff(b);
+      const HeadLoss loss = head_loss(s_.law[b], s_.flow[b]);
+      slope_[b] = 1.0 / loss.slope;
+      s_.flow[b] += slope_[b] * (head_diff(b) - loss.head);
     }
     measure_imbalance();
     factorise();
     solve_imbalance();
     move_heads(1.0);
+    double moved = 0.0;
+    double largest = 0.0;
+    for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
+      moved = std::fmax(moved, std::fabs(step_[u]));
+      largest = std::fmax(largest, std::fabs(s_.group_head[graph_.unknown_group[u]]));
+    }
+    if (moved <= settled_head_step * largest) return;
     for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-      if (graph_.branch_kind[b] != BranchKind::law) continue;
-      const double line_flow = std::fabs(s_.flow[b] + slope_[b] * step_across(b));
-      const double estimate =
-          pass == 0 ? starting_reynolds * s_.law[b].reynolds_denominator / 4.0 : line_flow;
-      s_.flow[b] = 0.5 * (estimate + line_flow);
+      if (graph_.branch_kind[b] == BranchKind::law) s_.flow[b] += slope_[b] * step_across(b);
     }
   }
 }
