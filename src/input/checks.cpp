@@ -98,4 +98,15 @@ void check_every_node_connected(const Network& net) {
   }
 }
 
+void check_fluid_parameters(const Network& net) {
+  if (!(net.viscosity > 0.0)) stop_with(message::viscosity_not_positive);
+  if (!(net.density > 0.0)) stop_with(message::density_not_positive);
+  if (!(net.gravity > 0.0)) stop_with(message::gravity_not_positive);
+}
+
+void check_branch_dimensions(const Network& net, std::int32_t b) {
+  if (!(net.diameter[b] > 0.0)) stop_with(message::diameter_not_positive, net.branch_number[b]);
+  if (!(net.length[b] >= 0.0)) stop_with(message::length_negative, net.branch_number[b]);
+}
+
 }  // namespace tessaro

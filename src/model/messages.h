@@ -28,4 +28,25 @@ inline constexpr std::string_view branch_out_of_sequence =
 inline constexpr std::string_view node_number_error = "Node number below 1\tin branch";
 inline constexpr std::string_view unconnected_node = "Node not connected to any branch:";
 
+// Values the global solver cannot take, and networks it cannot balance.
+inline constexpr std::string_view viscosity_not_positive = "Viscosity not above zero";
+inline constexpr std::string_view density_not_positive = "Density not above zero";
+inline constexpr std::string_view gravity_not_positive =
+    "Gravitational acceleration not above zero";
+inline constexpr std::string_view diameter_not_positive = "Diameter not above zero\tin branch";
+inline constexpr std::string_view length_negative = "Negative length\tin branch";
+inline constexpr std::string_view zero_length_fixed_heads =
+    "Zero-length branches join two different fixed heads at node";
+inline constexpr std::string_view floating_part_node =
+    "No fixed head and unbalanced given flowrates in the part of node";
+inline constexpr std::string_view floating_part_inflow = "Net inflow of that part =";
+inline constexpr std::string_view factorisation_failed =
+    "Factorisation of the head equations failed";
+
+// Warnings of the global solver on standard error, each followed by the branch.
+inline constexpr std::string_view warning_held_at_jump =
+    "tessaro: warning: held at Re = 2000 between the laminar and turbulent head losses: branch ";
+inline constexpr std::string_view warning_undetermined_loop =
+    "tessaro: warning: closes a loop of zero-length branches, its flow taken as 0: branch ";
+
 }  // namespace tessaro::message

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "global/global_solver.h"
 #include "model/network.h"
 #include "model/solution.h"
 #include "picture/picture.h"
@@ -19,6 +20,8 @@ struct ExtensionTable {
                         const PictureTitle& title) = nullptr;
   PictureMarks (*stop_marks)(const Network& net) = nullptr;
   std::string (*run_outcome)(bool stopped) = nullptr;
+  // The global solver (see global/global_solver.h).
+  global::GlobalResult (*solve_global)(const Network& net) = nullptr;
 };
 
 // Loads the module from the program's own folder. Returns an empty text on success, otherwise

@@ -84,18 +84,23 @@ int main(int argc, char** argv) {
     return line.exit_status;
   }
   const tessaro::RunOptions& options = line.options;
-  // The check reads the network file only; it runs with the floating-point traps off and holds
-  // them itself where it evaluates the run's arithmetic.
-  if (options.svg) {
+  // The picture and the global solver live in the extension module, loaded before any file is
+  // touched.
+  if (options.svg || options.solver == tessaro::SolverChoice::global) {
     const std::string fault = tessaro::load_extensions();
     if (!fault.empty()) {
-      write_all(STDERR_FILENO, "tessaro: the picture cannot be drawn: " + fault + "\n");
+      write_all(STDERR_FILENO,
+                "tessaro: " + std::string(options.svg ? "the picture" : "the global solver") +
+                    " cannot be loaded: " + fault + "\n");
       return 1;
     }
   }
+  // The check reads the network file only; it runs with the floating-point traps off and holds
+  // them itself where it evaluates the run's arithmetic.
   if (options.check) return check(options);
   if (options.summary || options.progress) {
-    monitor.emplace(options.summary, options.progress, "classic");
+    monitor.emplace(options.summary, options.progress,
+                    options.solver == tessaro::SolverChoice::global ? "global" : "classic");
     tessaro::solver_events = &*monitor;
     tessaro::report_run_end = report_to_monitor;
   }

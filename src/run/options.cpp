@@ -24,10 +24,15 @@ std::string usage_error_text(std::string text) {
 CommandLine parse_command_line(int argc, const char* const* argv) {
   CommandLine line;
   RunOptions& options = line.options;
+  std::string solver_name = "classic";
 
   CLI::App app(program_description, "tessaro");
   app.set_version_flag("--version", std::string("tessaro ") + TESSARO_VERSION,
                        "Print the version and exit");
+  app.add_option("--solver", solver_name,
+                 "The solver: \"classic\" balances one junction at a time (the default), "
+                 "\"global\" solves all heads at once by Newton's method to machine precision")
+      ->check(CLI::IsMember({"classic", "global"}));
   CLI::Option* csv =
       app.add_flag("--csv", options.csv,
                    "Also write the solved state in full precision to \"Tessaro-branches.csv\" and "
@@ -50,7 +55,9 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
   check->excludes(csv)->excludes(summary)->excludes(progress);
 
   // A flag takes no value: "--csv=1" is a usage error.
-  for (CLI::Option* option : app.get_options()) option->disable_flag_override();
+  for (CLI::Option* option : app.get_options()) {
+    if (option->get_expected_min() == 0) option->disable_flag_override();
+  }
 
   std::string format = "text";
   app.add_option("--format", format, "With --check: the findings as text (the default) or json")
@@ -59,6 +66,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
 
   try {
     app.parse(argc, argv);
+    options.solver = solver_name == "global" ? SolverChoice::global : SolverChoice::classic;
   } catch (const CLI::CallForHelp&) {
     line.ends_now = true;
     line.stdout_text = app.help();
