@@ -9,10 +9,8 @@ namespace tessaro {
 
 namespace {
 
-constexpr const char* module_file = "libtessaro-extensions.so";
-constexpr const char* table_symbol = "tessaro_extension_table";
-
-const ExtensionTable* loaded = nullptr;
+const PictureModule* picture = nullptr;
+const GlobalModule* global_solver = nullptr;
 
 // The folder of the running program, with its trailing slash.
 std::string program_folder() {
@@ -23,22 +21,36 @@ std::string program_folder() {
   return program.substr(0, program.rfind('/') + 1);
 }
 
-}  // namespace
-
-std::string load_extensions() {
-  if (loaded != nullptr) return {};
-  const std::string path = program_folder() + module_file;
-  void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module == nullptr) return ::dlerror();
-  using TableFunction = const ExtensionTable* (*)();
-  const auto table = reinterpret_cast<TableFunction>(::dlsym(module, table_symbol));
+// Opens the module file and takes its table from the one exported symbol.
+template <class Module>
+std::string load(const char* file, const char* symbol, const Module*& module) {
+  if (module != nullptr) return {};
+  const std::string path = program_folder() + file;
+  void* handle = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+  if (handle == nullptr) return ::dlerror();
+  using TableFunction = const Module* (*)();
+  const auto table = reinterpret_cast<TableFunction>(::dlsym(handle, symbol));
   if (table == nullptr) return ::dlerror();
-  loaded = table();
+  module = table();
   return {};
 }
 
-const ExtensionTable& extensions() {
-  return *loaded;
+}  // namespace
+
+std::string load_picture_module() {
+  return load("libtessaro-picture.so", "tessaro_picture_module", picture);
+}
+
+std::string load_global_module() {
+  return load("libtessaro-global.so", "tessaro_global_module", global_solver);
+}
+
+const PictureModule& picture_module() {
+  return *picture;
+}
+
+const GlobalModule& global_module() {
+  return *global_solver;
 }
 
 }  // namespace tessaro

@@ -1,6 +1,7 @@
-// The capabilities that need libraries of their own, Graphviz for the picture and CHOLMOD for the
-// global solver, live in a module beside the program, "libtessaro-extensions.so", loaded only
-// when an option asks for one of them: a plain run neither loads those libraries nor needs them.
+// The capabilities that need libraries of their own live in modules beside the program, loaded
+// only when an option asks for them: "libtessaro-picture.so" (the picture, laid out by Graphviz)
+// and "libtessaro-global.so" (the global solver, whose equations CHOLMOD factorises). A plain run
+// neither loads those libraries nor needs them installed.
 #pragma once
 
 #include <string>
@@ -12,26 +13,30 @@
 
 namespace tessaro {
 
-// What the module offers, by entry point.
-struct ExtensionTable {
-  // The picture of the network (see picture/picture.h), and on a stopped run the part that the
-  // stopping check names and the outcome for its title.
+// The picture module's entry points (see picture/picture.h and picture/run_picture.h).
+struct PictureModule {
   void (*write_picture)(const Network& net, const Solution* solution, const PictureMarks& marks,
                         const PictureTitle& title) = nullptr;
   PictureMarks (*stop_marks)(const Network& net) = nullptr;
   std::string (*run_outcome)(bool stopped) = nullptr;
-  // The global solver (see global/global_solver.h).
+};
+
+// The global solver module's entry point (see global/global_solver.h).
+struct GlobalModule {
   global::GlobalResult (*solve_global)(const Network& net) = nullptr;
 };
 
-// Loads the module from the program's own folder. Returns an empty text on success, otherwise
-// why it could not be loaded.
-std::string load_extensions();
+// Load a module from the program's own folder. Each returns an empty text on success, otherwise
+// why the module could not be loaded.
+std::string load_picture_module();
+std::string load_global_module();
 
-// The loaded module's entry points. Only after load_extensions has succeeded.
-const ExtensionTable& extensions();
+// A loaded module's entry points; only after its load has succeeded.
+const PictureModule& picture_module();
+const GlobalModule& global_module();
 
 }  // namespace tessaro
 
-// The module's one exported symbol.
-extern "C" const tessaro::ExtensionTable* tessaro_extension_table();
+// Each module's one exported symbol.
+extern "C" const tessaro::PictureModule* tessaro_picture_module();
+extern "C" const tessaro::GlobalModule* tessaro_global_module();

@@ -47,6 +47,13 @@ void report_to_monitor(const tessaro::RunEnd& end) {
   monitor->finish(solved ? nullptr : &end);
 }
 
+// Whether a module asked for is loaded; says why not on standard error.
+bool loaded(std::string_view what, const std::string& fault) {
+  if (fault.empty()) return true;
+  write_all(STDERR_FILENO, "tessaro: " + std::string(what) + " cannot be loaded: " + fault + "\n");
+  return false;
+}
+
 // The check of the network file, and with --svg the picture of its findings, the one file the
 // check may write.
 int check(const tessaro::RunOptions& options) {
@@ -57,9 +64,10 @@ int check(const tessaro::RunOptions& options) {
   write_all(STDOUT_FILENO, result.output);
   if (options.svg) {
     try {
-      tessaro::extensions().write_picture(checked.net, nullptr, checked.marks,
-                                          {std::string(tessaro::input_file_name), "",
-                                           "checked: " + checked.outcome, "findings of the check"});
+      tessaro::picture_module().write_picture(
+          checked.net, nullptr, checked.marks,
+          {std::string(tessaro::input_file_name), "", "checked: " + checked.outcome,
+           "findings of the check"});
     } catch (const tessaro::RunEnd& end) {
       tessaro::terminate_run(end);
     }
@@ -86,14 +94,10 @@ int main(int argc, char** argv) {
   const tessaro::RunOptions& options = line.options;
   // The picture and the global solver live in the extension module, loaded before any file is
   // touched.
-  if (options.svg || options.solver == tessaro::SolverChoice::global) {
-    const std::string fault = tessaro::load_extensions();
-    if (!fault.empty()) {
-      write_all(STDERR_FILENO,
-                "tessaro: " + std::string(options.svg ? "the picture" : "the global solver") +
-                    " cannot be loaded: " + fault + "\n");
-      return 1;
-    }
+  if (options.svg && !loaded("the picture", tessaro::load_picture_module())) return 1;
+  if (options.solver == tessaro::SolverChoice::global &&
+      !loaded("the global solver", tessaro::load_global_module())) {
+    return 1;
   }
   // The check reads the network file only; it runs with the floating-point traps off and holds
   // them itself where it evaluates the run's arithmetic.

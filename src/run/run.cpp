@@ -119,7 +119,7 @@ void enter(RunMonitor* monitor, RunStage stage, const Network& net) {
 PictureTitle picture_title(const RunOptions& options, bool stopped) {
   return {std::string(input_file_name),
           options.solver == SolverChoice::global ? "global" : "classic",
-          extensions().run_outcome(stopped)};
+          picture_module().run_outcome(stopped)};
 }
 
 }  // namespace
@@ -146,7 +146,8 @@ void write_solution_results(const Network& net, const Solution& solution) {
 // tables and the picture show the same numbers.
 void write_option_outputs(const RunOptions& options, const Network& net, const Solution& solution) {
   if (options.csv) write_tables(net, solution);
-  if (options.svg) extensions().write_picture(net, &solution, {}, picture_title(options, false));
+  if (options.svg)
+    picture_module().write_picture(net, &solution, {}, picture_title(options, false));
 }
 
 std::string residual_note(std::string_view what, double residual, double scale) {
@@ -180,7 +181,7 @@ void run_global(const RunOptions& options, RunMonitor* monitor, Network& net) {
   enter(monitor, RunStage::preparing, net);
   prepare_global_solver(net);
   enter(monitor, RunStage::solving, net);
-  const global::GlobalResult result = extensions().solve_global(net);
+  const global::GlobalResult result = global_module().solve_global(net);
   if (monitor != nullptr) {
     monitor->add_note("Newton iterations: " + std::to_string(result.iterations));
     monitor->add_note(residual_note("mass", result.mass_residual, result.largest_flow));
@@ -211,8 +212,8 @@ void run_calculation(const RunOptions& options, RunMonitor* monitor) {
     // A run that a check or an iteration limit stopped is still drawn, without results, as far
     // as the network was read, with the part the check names marked.
     if (end.stopped && options.svg) {
-      extensions().write_picture(net, nullptr, extensions().stop_marks(net),
-                                 picture_title(options, true));
+      picture_module().write_picture(net, nullptr, picture_module().stop_marks(net),
+                                     picture_title(options, true));
     }
     throw;
   }
