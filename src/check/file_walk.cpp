@@ -11,11 +11,6 @@ namespace tessaro::check {
 
 namespace {
 
-constexpr int failure_value_too_long = 6105;
-constexpr int failure_end_of_file = 6501;
-constexpr int failure_repeat_count = 6502;
-constexpr int failure_second_repeat = 6503;
-constexpr int failure_value_kind = 6504;
 
 constexpr std::size_t shown_text_length = 40;
 

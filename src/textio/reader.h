@@ -7,6 +7,14 @@
 
 namespace tessaro {
 
+// Run-time failures of the reader (class F, tag ": READ(", the file's name), besides those of the
+// conversion of a value (textio/convert.h).
+inline constexpr int failure_value_too_long = 6105;
+inline constexpr int failure_end_of_file = 6501;
+inline constexpr int failure_repeat_count = 6502;
+inline constexpr int failure_second_repeat = 6503;
+inline constexpr int failure_value_kind = 6504;
+
 // What kind of value was scanned last: a plain text, a quoted text (between apostrophes or
 // quotation marks) or a parenthesised one.
 enum class ValueKind : std::uint8_t { plain, quoted, parenthesised };

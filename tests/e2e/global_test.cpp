@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include "generated_network.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -28,45 +30,10 @@ namespace {
 const std::string program_path = fs::absolute(TESSARO_PROGRAM).string();
 constexpr double pi = 3.14159265358979323846;
 
-struct Pipe {
-  int first = 0, second = 0;
-  double first_value = 0.0, second_value = 0.0;
-  double diameter = 0.1, length = 100.0;
-  int condition = 0;
-};
-
-struct Net {
-  double roughness = 4.5e-5, viscosity = 0.001, density = 1000.0, gravity = 9.81;
-  double tolerance = 1.0e-9;
-  int max_iterations = 100;
-  std::vector<Pipe> pipes;
-  std::vector<double> elevation;
-};
-
-std::string real_text(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
-
-std::string input_text(const Net& net) {
-  std::ostringstream out;
-  out << "1 " << real_text(net.roughness) << "\n2 " << real_text(net.viscosity) << "\n3 "
-      << real_text(net.density) << "\n4 " << real_text(net.gravity) << "\n5 "
-      << real_text(net.tolerance) << "\n6 " << net.max_iterations << "\n7\n";
-  for (std::size_t i = 0; i < net.pipes.size(); ++i) {
-    const Pipe& p = net.pipes[i];
-    out << i + 1 << ' ' << i + 1 << " 'P" << i + 1 << "' " << p.first << ' '
-        << real_text(p.first_value) << ' ' << p.second << ' ' << real_text(p.second_value) << ' '
-        << real_text(p.diameter) << ' ' << real_text(p.length) << ' ' << p.condition << "\n";
-  }
-  out << "0\n";
-  for (std::size_t n = 0; n < net.elevation.size(); ++n) {
-    out << n + 1 << ' ' << n + 1 << ' ' << real_text(net.elevation[n]) << "\n";
-  }
-  out << "0\n";
-  return out.str();
-}
+using tessaro::e2e::input_text;
+using tessaro::e2e::Net;
+using tessaro::e2e::Pipe;
+using tessaro::e2e::real_text;
 
 std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -190,9 +157,10 @@ std::vector<std::string> certificate_faults(const Net& net, const Table& branche
     const Pipe& p = net.pipes[b];
     const double q = branches.number(b, "flowrate");
     const double dh = branches.number(b, "head_difference");
-    inflow[p.first - 1] -= q;
-    inflow[p.second - 1] += q;
-    const double heads = nodes.number(p.first - 1, "head") - nodes.number(p.second - 1, "head");
+    inflow[p.first_node - 1] -= q;
+    inflow[p.second_node - 1] += q;
+    const double heads =
+        nodes.number(p.first_node - 1, "head") - nodes.number(p.second_node - 1, "head");
     if (std::fabs(heads - dh) > 1e-12 * std::max(1.0, largest_dh)) {
       faults.push_back("branch " + std::to_string(b + 1) + ": head difference not its ends'");
     }
@@ -217,7 +185,7 @@ std::vector<std::string> certificate_faults(const Net& net, const Table& branche
   }
   for (const Pipe& p : net.pipes) {
     if (p.condition == 1) {
-      const int t = p.first_value >= 0.0 ? p.first : p.second;
+      const int t = p.first_value >= 0.0 ? p.first_node : p.second_node;
       const double pressure = std::max(p.first_value, p.second_value);
       if (std::fabs(nodes.number(t - 1, "pressure") - pressure) > 1e-9 * pressure) {
         faults.push_back("pressure terminal " + std::to_string(t) + " moved");
@@ -268,8 +236,8 @@ Net generate(Layout layout, double viscosity, int junctions, std::uint64_t seed)
   const bool viscous = viscosity > 0.01;
   for (const auto& [a, b] : links) {
     Pipe p;
-    p.first = a + 1;
-    p.second = b + 1;
+    p.first_node = a + 1;
+    p.second_node = b + 1;
     const bool wide = draw.below(10) == 0;
     p.diameter = wide ? draw.real(1.0, 1.5) : draw.real(0.08, 0.4);
     p.length = wide ? 1.0 : draw.real(50.0, 1000.0);
@@ -279,8 +247,8 @@ Net generate(Layout layout, double viscosity, int junctions, std::uint64_t seed)
   const int sources = 2 + draw.below(2);
   for (int s = 0; s < sources; ++s) {
     Pipe p;
-    p.first = ++node;
-    p.second = 1 + (s * (junctions - 1)) / (sources - 1);
+    p.first_node = ++node;
+    p.second_node = 1 + (s * (junctions - 1)) / (sources - 1);
     p.first_value = draw.real(2.0e5, 5.0e5);
     p.second_value = -1.0;
     p.diameter = 0.5;
@@ -290,8 +258,8 @@ Net generate(Layout layout, double viscosity, int junctions, std::uint64_t seed)
   }
   for (int j = 1; j <= junctions; j += 4) {
     Pipe p;
-    p.first = j;
-    p.second = ++node;
+    p.first_node = j;
+    p.second_node = ++node;
     const bool large = draw.below(20) == 0;
     p.first_value = viscous ? draw.real(1e-4, 1e-3) : draw.real(1e-4, large ? 0.5 : 5e-3);
     p.second_value = -p.first_value;

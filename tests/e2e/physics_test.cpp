@@ -26,6 +26,8 @@
 
 #include <gtest/gtest.h>
 
+#include "generated_network.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -37,27 +39,12 @@ constexpr double pi = 3.14159265358979323846;
 // Relative allowance for the rounding of the solver's own arithmetic.
 constexpr double rounding = 1.0e-9;
 
-// One branch record of a generated network.
-struct Pipe {
-  int first_node = 0;
-  int second_node = 0;
-  double first_value = 0.0;
-  double second_value = 0.0;
-  double diameter = 0.0;
-  double length = 0.0;
-  int condition = 0;
-};
+using tessaro::e2e::input_text;
+using tessaro::e2e::Net;
+using tessaro::e2e::Pipe;
 
-struct Net {
-  double roughness = 4.5e-5;
-  double viscosity = 0.0;
-  double density = 0.0;
-  double gravity = 9.81;
-  double tolerance = 0.0;
-  int max_iterations = 200000;  // the damped balance of a mesh may need tens of thousands of sweeps
-  std::vector<Pipe> pipes;
-  std::vector<double> elevation;  // by node number - 1
-};
+// The damped balance of a mesh may need tens of thousands of sweeps.
+constexpr int mesh_iteration_limit = 200000;
 
 // A fluid and the sizes that go with it.
 struct Fluid {
@@ -100,6 +87,7 @@ struct Draw {
 Net generate(const Fluid& fluid, bool mesh, std::uint64_t seed) {
   Draw draw(seed);
   Net net;
+  net.max_iterations = mesh_iteration_limit;
   net.viscosity = fluid.viscosity;
   net.density = fluid.density;
   net.tolerance = fluid.tolerance;
@@ -163,32 +151,6 @@ Net generate(const Fluid& fluid, bool mesh, std::uint64_t seed) {
   }
   for (int n = 0; n < nodes; ++n) net.elevation.push_back(draw.real(0.0, 20.0));
   return net;
-}
-
-// Every real is written with 17 digits, so the program reads exactly the generated value.
-std::string real_text(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
-
-std::string input_text(const Net& net) {
-  std::ostringstream out;
-  out << "1 " << real_text(net.roughness) << "\n2 " << real_text(net.viscosity) << "\n3 "
-      << real_text(net.density) << "\n4 " << real_text(net.gravity) << "\n5 "
-      << real_text(net.tolerance) << "\n6 " << net.max_iterations << "\n7\n";
-  for (std::size_t i = 0; i < net.pipes.size(); ++i) {
-    const Pipe& p = net.pipes[i];
-    out << i + 1 << ' ' << i + 1 << " 'P" << i + 1 << "' " << p.first_node << ' '
-        << real_text(p.first_value) << ' ' << p.second_node << ' ' << real_text(p.second_value)
-        << ' ' << real_text(p.diameter) << ' ' << real_text(p.length) << ' ' << p.condition << "\n";
-  }
-  out << "0\n";
-  for (std::size_t n = 0; n < net.elevation.size(); ++n) {
-    out << n + 1 << ' ' << n + 1 << ' ' << real_text(net.elevation[n]) << "\n";
-  }
-  out << "0\n";
-  return out.str();
 }
 
 std::string read_file(const fs::path& path) {
