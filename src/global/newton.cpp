@@ -17,11 +17,19 @@ namespace {
 // flow.
 constexpr double settled_head_step = 1.0e-13;
 constexpr double settled_imbalance = 1.0e-15;
+// The heads have also settled when a whole step no longer halves the largest imbalance once it
+// is below this fraction of the largest flow: the flows that the heads give are then as exact as
+// the rounding of the heads allows, and only flows kept as unknowns balance further.
+constexpr double stalled_imbalance = 1.0e-8;
+constexpr double stalled_reduction = 0.5;
 // After the refinement of the flows every junction balances to this fraction of the largest flow.
 constexpr double balanced_imbalance = 1.0e-13;
-// A branch held at the jump has no slope; in the head equations it keeps this fraction of its
-// laminar slope, so that a junction reached only through held branches still takes a sound step.
-constexpr double held_slope_fraction = 1.0e-2;
+// A branch held at the jump has no slope. In the step that first finds it held it keeps this
+// fraction of its laminar slope, so that a junction reached only through held branches still
+// takes a sound step; while it stays held it keeps only the second, smaller fraction, nearly its
+// true slope of 0, so that the steps converge fast rather than by a constant factor.
+constexpr double held_slope_fraction = 1.0e-1;
+constexpr double settled_held_slope_fraction = 1.0e-6;
 // Where the head equations are singular even so, they are solved with these amounts added to
 // the scaled diagonal in turn (which shortens the step but keeps it a rising direction); a
 // junction whose branches all lack a slope takes this fraction of their laminar slopes.
@@ -79,7 +87,7 @@ class Iteration {
   void factorise();
   void solve_imbalance();
   void start_heads();
-  void take_step();
+  double take_step();
   void refine_flows();
   void measure_energy_residual();
 
@@ -123,8 +131,9 @@ void Iteration::flows_from_heads() {
     const BranchLaw& law = s_.law[b];
     const FlowOfHead at = flow_of_head(law, head_diff(b));
     s_.flow[b] = at.flow;
+    const double fraction = s_.held[b] != 0 ? settled_held_slope_fraction : held_slope_fraction;
     s_.held[b] = at.held ? 1 : 0;
-    slope_[b] = at.held ? held_slope_fraction / law.laminar_resistance : at.slope;
+    slope_[b] = at.held ? fraction / law.laminar_resistance : at.slope;
   }
 }
 
@@ -248,7 +257,7 @@ void Iteration::start_heads() {
 // One Newton step on the heads, shortened while the function would fall along it: the whole
 // step first; while it overshoots the rise along it, regula falsi on the slope between the last
 // point where the function still rose and the first where it fell too steeply.
-void Iteration::take_step() {
+double Iteration::take_step() {
   factorise();
   solve_imbalance();
   const double start_slope = slope_along_step();
@@ -263,7 +272,7 @@ void Iteration::take_step() {
     const double slope = slope_along_step();
     if (!(start_slope > 0.0) || slope >= -curvature_limit * start_slope ||
         trial == max_shortenings) {
-      return;
+      return t;
     }
     high = t;
     const double high_slope = slope;
@@ -324,8 +333,11 @@ void Iteration::run() {
   flows_from_heads();
   measure_imbalance();
   if (graph_.n_unknowns > 0) {
+    double last_step = 0.0;
+    double last_residual = 0.0;
     for (;;) {
-      // Settled: nothing is out of balance, or the last step moved no head beyond its rounding.
+      // Settled: nothing is out of balance, the last step moved no head beyond its rounding, or a
+      // whole step has stopped reducing a small imbalance.
       // The flows are then refined; if a junction still misses its balance, the steps go on.
       bool settled = s_.mass_residual <= settled_imbalance * s_.largest_flow;
       if (!settled && s_.iterations > 0) {
@@ -336,7 +348,9 @@ void Iteration::run() {
           moved = std::fmax(moved, std::fabs(head - start_head_[u]));
           largest = std::fmax(largest, std::fabs(head));
         }
-        settled = moved <= settled_head_step * largest;
+        settled = moved <= settled_head_step * largest ||
+                  (last_step == 1.0 && s_.mass_residual <= stalled_imbalance * s_.largest_flow &&
+                   s_.mass_residual > stalled_reduction * last_residual);
       }
       if (settled) {
         refine_flows();
@@ -350,7 +364,8 @@ void Iteration::run() {
         stop_run();
       }
       ++s_.iterations;
-      take_step();
+      last_residual = s_.mass_residual;
+      last_step = take_step();
     }
   }
   measure_energy_residual();
