@@ -26,10 +26,11 @@ constexpr double stalled_reduction = 0.5;
 constexpr double balanced_imbalance = 1.0e-13;
 // A branch held at the jump has no slope. In the step that first finds it held it keeps this
 // fraction of its laminar slope, so that a junction reached only through held branches still
-// takes a sound step; while it stays held it keeps only the second, smaller fraction, nearly its
-// true slope of 0, so that the steps converge fast rather than by a constant factor.
+// takes a sound step; while it stays held it keeps the second, smaller fraction, nearer its true
+// slope of 0, so that the last steps converge fast rather than by a constant factor, yet not so
+// small that a junction held on all sides is sent far and its step cut to nothing.
 constexpr double held_slope_fraction = 1.0e-1;
-constexpr double settled_held_slope_fraction = 1.0e-6;
+constexpr double settled_held_slope_fraction = 1.0e-3;
 // Where the head equations are singular even so, they are solved with these amounts added to
 // the scaled diagonal in turn (which shortens the step but keeps it a rising direction); a
 // junction whose branches all lack a slope takes this fraction of their laminar slopes.
