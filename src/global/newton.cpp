@@ -22,6 +22,10 @@ constexpr double settled_imbalance = 1.0e-15;
 // the rounding of the heads allows, and only flows kept as unknowns balance further.
 constexpr double stalled_imbalance = 1.0e-8;
 constexpr double stalled_reduction = 0.5;
+// A whole step that leaves no junction out of balance by more than this fraction of the largest
+// flow is close enough for the flow refinement to finish the balance, the head differences
+// still matching their flows' head losses far inside their target.
+constexpr double refinable_imbalance = 1.0e-9;
 // After the refinement of the flows every junction balances to this fraction of the largest flow.
 constexpr double balanced_imbalance = 1.0e-13;
 // A branch held at the jump has no slope. In the step that first finds it held it keeps this
@@ -351,7 +355,8 @@ void Iteration::run() {
         }
         settled = moved <= settled_head_step * largest ||
                   (last_step == 1.0 && s_.mass_residual <= stalled_imbalance * s_.largest_flow &&
-                   s_.mass_residual > stalled_reduction * last_residual);
+                   s_.mass_residual > stalled_reduction * last_residual) ||
+                  (last_step == 1.0 && s_.mass_residual <= refinable_imbalance * s_.largest_flow);
       }
       if (settled) {
         refine_flows();
