@@ -28,6 +28,9 @@ constexpr double stalled_reduction = 0.5;
 constexpr double refinable_imbalance = 1.0e-9;
 // After the refinement of the flows every junction balances to this fraction of the largest flow.
 constexpr double balanced_imbalance = 1.0e-13;
+// A refinement that comes early is kept only when every head difference also matches its flow's
+// head loss to this fraction of the largest head difference.
+constexpr double balanced_head_loss = 1.0e-12;
 // A branch held at the jump has no slope. In the step that first finds it held it keeps this
 // fraction of its laminar slope, so that a junction reached only through held branches still
 // takes a sound step; while it stays held it keeps the second, smaller fraction, nearer its true
@@ -340,11 +343,14 @@ void Iteration::run() {
   if (graph_.n_unknowns > 0) {
     double last_step = 0.0;
     double last_residual = 0.0;
+    bool may_refine_early = true;
     for (;;) {
-      // Settled: nothing is out of balance, the last step moved no head beyond its rounding, or a
-      // whole step has stopped reducing a small imbalance.
-      // The flows are then refined; if a junction still misses its balance, the steps go on.
+      // Settled: nothing is out of balance, or the last step moved no head beyond its rounding.
+      // Close enough: a whole step has left only a small imbalance, or has stopped reducing one.
+      // The flows are then refined; if a junction still misses its balance (or, when refined
+      // early, a head difference its flow's head loss), the steps go on.
       bool settled = s_.mass_residual <= settled_imbalance * s_.largest_flow;
+      bool early = false;
       if (!settled && s_.iterations > 0) {
         double moved = 0.0;
         double largest = 0.0;
@@ -353,14 +359,22 @@ void Iteration::run() {
           moved = std::fmax(moved, std::fabs(head - start_head_[u]));
           largest = std::fmax(largest, std::fabs(head));
         }
-        settled = moved <= settled_head_step * largest ||
-                  (last_step == 1.0 && s_.mass_residual <= stalled_imbalance * s_.largest_flow &&
-                   s_.mass_residual > stalled_reduction * last_residual) ||
-                  (last_step == 1.0 && s_.mass_residual <= refinable_imbalance * s_.largest_flow);
+        settled = moved <= settled_head_step * largest;
+        const double small = s_.mass_residual / s_.largest_flow;
+        early =
+            !settled && may_refine_early && last_step == 1.0 &&
+            (small <= refinable_imbalance ||
+             (small <= stalled_imbalance && s_.mass_residual > stalled_reduction * last_residual));
       }
-      if (settled) {
+      if (settled || early) {
         refine_flows();
-        if (s_.mass_residual <= balanced_imbalance * s_.largest_flow) break;
+        bool done = s_.mass_residual <= balanced_imbalance * s_.largest_flow;
+        if (done && early) {
+          measure_energy_residual();
+          done = s_.energy_residual <= balanced_head_loss * s_.largest_head_diff;
+          may_refine_early = done;
+        }
+        if (done) break;
         flows_from_heads();
         measure_imbalance();
       }
