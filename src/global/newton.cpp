@@ -73,8 +73,7 @@ class Iteration {
     return graph_.group_unknown[graph_.node_group[node]];
   }
   double head_diff(std::int32_t b) const {
-    return s_.group_head[graph_.node_group[net_.first_node[b]]] -
-           s_.group_head[graph_.node_group[net_.second_node[b]]];
+    return s_.group_head[first_group_[b]] - s_.group_head[second_group_[b]];
   }
   bool carries_flow(std::int32_t b) const {
     const BranchKind kind = graph_.branch_kind[b];
@@ -82,8 +81,8 @@ class Iteration {
            kind == BranchKind::dead_end;
   }
   double step_across(std::int32_t b) const {
-    const std::int32_t u = unknown_at(net_.first_node[b]);
-    const std::int32_t v = unknown_at(net_.second_node[b]);
+    const std::int32_t u = first_unknown_[b];
+    const std::int32_t v = second_unknown_[b];
     return (u != 0 ? step_[u] : 0.0) - (v != 0 ? step_[v] : 0.0);
   }
   void list_links();
@@ -106,6 +105,12 @@ class Iteration {
   Table<std::int32_t> branch_link_;
   Table<std::int32_t> link_first_;
   Table<std::int32_t> link_second_;
+  // The groups and unknowns (0 for none) at the two ends of each branch, looked up once.
+  Table<std::int32_t> first_group_;
+  Table<std::int32_t> second_group_;
+  Table<std::int32_t> first_unknown_;
+  Table<std::int32_t> second_unknown_;
+  Table<double> diagonal_;    // per unknown: the sum of the slopes of its branches
   Table<double> slope_;       // dQ/dh of each branch at its head difference
   Table<double> imbalance_;   // per group: the net inflow of the current flows
   Table<double> step_;        // the Newton step of the unknown heads
@@ -114,6 +119,17 @@ class Iteration {
 };
 
 void Iteration::list_links() {
+  first_group_.create(net_.n_branches);
+  second_group_.create(net_.n_branches);
+  first_unknown_.create(net_.n_branches);
+  second_unknown_.create(net_.n_branches);
+  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
+    first_group_[b] = graph_.node_group[net_.first_node[b]];
+    second_group_[b] = graph_.node_group[net_.second_node[b]];
+    first_unknown_[b] = graph_.group_unknown[first_group_[b]];
+    second_unknown_[b] = graph_.group_unknown[second_group_[b]];
+  }
+  diagonal_.create(graph_.n_unknowns);
   branch_link_.create(net_.n_branches);
   std::int32_t n_links = 0;
   for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
@@ -153,8 +169,8 @@ void Iteration::measure_imbalance() {
     if (!carries_flow(b)) continue;
     const double q = s_.flow[b];
     s_.largest_flow = std::fmax(s_.largest_flow, std::fabs(q));
-    imbalance_[graph_.node_group[net_.first_node[b]]] -= q;
-    imbalance_[graph_.node_group[net_.second_node[b]]] += q;
+    imbalance_[first_group_[b]] -= q;
+    imbalance_[second_group_[b]] += q;
   }
   s_.mass_residual = 0.0;
   for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
@@ -181,30 +197,27 @@ void Iteration::move_heads(double t) {
 // its branches on the diagonal, minus the slope of each branch to another unknown off it.
 void Iteration::assemble() {
   equations_->clear();
+  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) diagonal_[u] = 0.0;
   for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    if (graph_.branch_kind[b] != BranchKind::law) continue;
-    const std::int32_t first_group = graph_.node_group[net_.first_node[b]];
-    const std::int32_t second_group = graph_.node_group[net_.second_node[b]];
-    if (first_group == second_group) continue;
-    const std::int32_t u = graph_.group_unknown[first_group];
-    const std::int32_t v = graph_.group_unknown[second_group];
-    if (u != 0) equations_->add_diagonal(u, slope_[b]);
-    if (v != 0) equations_->add_diagonal(v, slope_[b]);
+    if (graph_.branch_kind[b] != BranchKind::law || first_group_[b] == second_group_[b]) continue;
+    const std::int32_t u = first_unknown_[b];
+    const std::int32_t v = second_unknown_[b];
+    if (u != 0) diagonal_[u] += slope_[b];
+    if (v != 0) diagonal_[v] += slope_[b];
     if (branch_link_[b] != 0) equations_->add_link(branch_link_[b], slope_[b]);
   }
   bool bare = false;
-  for (std::int32_t u = 1; u <= graph_.n_unknowns && !bare; ++u) {
-    bare = !(equations_->diagonal(u) > 0.0);
-  }
-  if (!bare) return;
-  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    if (graph_.branch_kind[b] != BranchKind::law) continue;
-    const double small = bare_diagonal_fraction / s_.law[b].laminar_resistance;
-    for (const std::int32_t node : {net_.first_node[b], net_.second_node[b]}) {
-      const std::int32_t u = unknown_at(node);
-      if (u != 0 && !(equations_->diagonal(u) > small)) equations_->add_diagonal(u, small);
+  for (std::int32_t u = 1; u <= graph_.n_unknowns && !bare; ++u) bare = !(diagonal_[u] > 0.0);
+  if (bare) {
+    for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
+      if (graph_.branch_kind[b] != BranchKind::law) continue;
+      const double small = bare_diagonal_fraction / s_.law[b].laminar_resistance;
+      for (const std::int32_t u : {first_unknown_[b], second_unknown_[b]}) {
+        if (u != 0 && !(diagonal_[u] > small)) diagonal_[u] += small;
+      }
     }
   }
+  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) equations_->add_diagonal(u, diagonal_[u]);
 }
 
 void Iteration::factorise() {
