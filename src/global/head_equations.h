@@ -1,7 +1,8 @@
 // The linear head equations of one Newton iteration: a symmetric positive definite matrix over the
 // unknown heads, one entry per pair of unknowns that a branch joins, factorised by CHOLMOD. The
-// pattern and its fill-reducing ordering are analysed once; every iteration refills the values,
-// factorises them numerically and solves into the same storage.
+// pattern and its fill-reducing ordering are analysed once (the matrix is then stored in that
+// order); every iteration refills the values, factorises them numerically and solves into the
+// same storage.
 #pragma once
 
 #include <cholmod.h>
@@ -41,6 +42,10 @@ class HeadEquations {
 
  private:
   void check(bool ok);
+  // Fills matrix_, diagonal_slot_ and link_slot_ for the pattern of the links, each unknown u in
+  // column position_[u].
+  void build_matrix(const Table<std::int32_t>& first_unknown,
+                    const Table<std::int32_t>& second_unknown);
 
   std::int32_t n_ = 0;
   cholmod_common common_{};
@@ -51,9 +56,10 @@ class HeadEquations {
   cholmod_dense* work_y_ = nullptr;
   cholmod_dense* work_e_ = nullptr;
   bool started_ = false;
-  Table<std::int32_t> link_slot_;  // the position of link k's off-diagonal value
-  Table<std::int32_t> diagonal_slot_;
-  Table<double> scale_;
+  Table<std::int32_t> link_slot_;      // the position of link k's off-diagonal value
+  Table<std::int32_t> diagonal_slot_;  // the position of unknown u's diagonal value
+  Table<std::int32_t> position_;       // the column of unknown u in the permuted matrix
+  Table<double> scale_;                // per column
 };
 
 }  // namespace tessaro::global

@@ -17,11 +17,27 @@ namespace {
 // flow.
 constexpr double settled_head_step = 1.0e-13;
 constexpr double settled_imbalance = 1.0e-15;
+// The heads have also settled when a whole step no longer halves the largest imbalance once it
+// is below this fraction of the largest flow: the flows that the heads give are then as exact as
+// the rounding of the heads allows, and only flows kept as unknowns balance further.
+constexpr double stalled_imbalance = 1.0e-8;
+constexpr double stalled_reduction = 0.5;
+// A whole step that leaves no junction out of balance by more than this fraction of the largest
+// flow is close enough for the flow refinement to finish the balance, the head differences
+// still matching their flows' head losses far inside their target.
+constexpr double refinable_imbalance = 1.0e-9;
 // After the refinement of the flows every junction balances to this fraction of the largest flow.
 constexpr double balanced_imbalance = 1.0e-13;
-// A branch held at the jump has no slope; in the head equations it keeps this fraction of its
-// laminar slope, so that a junction reached only through held branches still takes a sound step.
-constexpr double held_slope_fraction = 1.0e-2;
+// A refinement that comes early is kept only when every head difference also matches its flow's
+// head loss to this fraction of the largest head difference.
+constexpr double balanced_head_loss = 1.0e-12;
+// A branch held at the jump has no slope. In the step that first finds it held it keeps this
+// fraction of its laminar slope, so that a junction reached only through held branches still
+// takes a sound step; while it stays held it keeps the second, smaller fraction, nearer its true
+// slope of 0, so that the last steps converge fast rather than by a constant factor, yet not so
+// small that a junction held on all sides is sent far and its step cut to nothing.
+constexpr double held_slope_fraction = 1.0e-1;
+constexpr double settled_held_slope_fraction = 1.0e-3;
 // Where the head equations are singular even so, they are solved with these amounts added to
 // the scaled diagonal in turn (which shortens the step but keeps it a rising direction); a
 // junction whose branches all lack a slope takes this fraction of their laminar slopes.
@@ -57,8 +73,7 @@ class Iteration {
     return graph_.group_unknown[graph_.node_group[node]];
   }
   double head_diff(std::int32_t b) const {
-    return s_.group_head[graph_.node_group[net_.first_node[b]]] -
-           s_.group_head[graph_.node_group[net_.second_node[b]]];
+    return s_.group_head[first_group_[b]] - s_.group_head[second_group_[b]];
   }
   bool carries_flow(std::int32_t b) const {
     const BranchKind kind = graph_.branch_kind[b];
@@ -66,8 +81,8 @@ class Iteration {
            kind == BranchKind::dead_end;
   }
   double step_across(std::int32_t b) const {
-    const std::int32_t u = unknown_at(net_.first_node[b]);
-    const std::int32_t v = unknown_at(net_.second_node[b]);
+    const std::int32_t u = first_unknown_[b];
+    const std::int32_t v = second_unknown_[b];
     return (u != 0 ? step_[u] : 0.0) - (v != 0 ? step_[v] : 0.0);
   }
   void list_links();
@@ -79,7 +94,7 @@ class Iteration {
   void factorise();
   void solve_imbalance();
   void start_heads();
-  void take_step();
+  double take_step();
   void refine_flows();
   void measure_energy_residual();
 
@@ -90,6 +105,12 @@ class Iteration {
   Table<std::int32_t> branch_link_;
   Table<std::int32_t> link_first_;
   Table<std::int32_t> link_second_;
+  // The groups and unknowns (0 for none) at the two ends of each branch, looked up once.
+  Table<std::int32_t> first_group_;
+  Table<std::int32_t> second_group_;
+  Table<std::int32_t> first_unknown_;
+  Table<std::int32_t> second_unknown_;
+  Table<double> diagonal_;    // per unknown: the sum of the slopes of its branches
   Table<double> slope_;       // dQ/dh of each branch at its head difference
   Table<double> imbalance_;   // per group: the net inflow of the current flows
   Table<double> step_;        // the Newton step of the unknown heads
@@ -98,6 +119,17 @@ class Iteration {
 };
 
 void Iteration::list_links() {
+  first_group_.create(net_.n_branches);
+  second_group_.create(net_.n_branches);
+  first_unknown_.create(net_.n_branches);
+  second_unknown_.create(net_.n_branches);
+  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
+    first_group_[b] = graph_.node_group[net_.first_node[b]];
+    second_group_[b] = graph_.node_group[net_.second_node[b]];
+    first_unknown_[b] = graph_.group_unknown[first_group_[b]];
+    second_unknown_[b] = graph_.group_unknown[second_group_[b]];
+  }
+  diagonal_.create(graph_.n_unknowns);
   branch_link_.create(net_.n_branches);
   std::int32_t n_links = 0;
   for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
@@ -123,8 +155,9 @@ void Iteration::flows_from_heads() {
     const BranchLaw& law = s_.law[b];
     const FlowOfHead at = flow_of_head(law, head_diff(b));
     s_.flow[b] = at.flow;
+    const double fraction = s_.held[b] != 0 ? settled_held_slope_fraction : held_slope_fraction;
     s_.held[b] = at.held ? 1 : 0;
-    slope_[b] = at.held ? held_slope_fraction / law.laminar_resistance : at.slope;
+    slope_[b] = at.held ? fraction / law.laminar_resistance : at.slope;
   }
 }
 
@@ -136,8 +169,8 @@ void Iteration::measure_imbalance() {
     if (!carries_flow(b)) continue;
     const double q = s_.flow[b];
     s_.largest_flow = std::fmax(s_.largest_flow, std::fabs(q));
-    imbalance_[graph_.node_group[net_.first_node[b]]] -= q;
-    imbalance_[graph_.node_group[net_.second_node[b]]] += q;
+    imbalance_[first_group_[b]] -= q;
+    imbalance_[second_group_[b]] += q;
   }
   s_.mass_residual = 0.0;
   for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
@@ -164,30 +197,27 @@ void Iteration::move_heads(double t) {
 // its branches on the diagonal, minus the slope of each branch to another unknown off it.
 void Iteration::assemble() {
   equations_->clear();
+  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) diagonal_[u] = 0.0;
   for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    if (graph_.branch_kind[b] != BranchKind::law) continue;
-    const std::int32_t first_group = graph_.node_group[net_.first_node[b]];
-    const std::int32_t second_group = graph_.node_group[net_.second_node[b]];
-    if (first_group == second_group) continue;
-    const std::int32_t u = graph_.group_unknown[first_group];
-    const std::int32_t v = graph_.group_unknown[second_group];
-    if (u != 0) equations_->add_diagonal(u, slope_[b]);
-    if (v != 0) equations_->add_diagonal(v, slope_[b]);
+    if (graph_.branch_kind[b] != BranchKind::law || first_group_[b] == second_group_[b]) continue;
+    const std::int32_t u = first_unknown_[b];
+    const std::int32_t v = second_unknown_[b];
+    if (u != 0) diagonal_[u] += slope_[b];
+    if (v != 0) diagonal_[v] += slope_[b];
     if (branch_link_[b] != 0) equations_->add_link(branch_link_[b], slope_[b]);
   }
   bool bare = false;
-  for (std::int32_t u = 1; u <= graph_.n_unknowns && !bare; ++u) {
-    bare = !(equations_->diagonal(u) > 0.0);
-  }
-  if (!bare) return;
-  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    if (graph_.branch_kind[b] != BranchKind::law) continue;
-    const double small = bare_diagonal_fraction / s_.law[b].laminar_resistance;
-    for (const std::int32_t node : {net_.first_node[b], net_.second_node[b]}) {
-      const std::int32_t u = unknown_at(node);
-      if (u != 0 && !(equations_->diagonal(u) > small)) equations_->add_diagonal(u, small);
+  for (std::int32_t u = 1; u <= graph_.n_unknowns && !bare; ++u) bare = !(diagonal_[u] > 0.0);
+  if (bare) {
+    for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
+      if (graph_.branch_kind[b] != BranchKind::law) continue;
+      const double small = bare_diagonal_fraction / s_.law[b].laminar_resistance;
+      for (const std::int32_t u : {first_unknown_[b], second_unknown_[b]}) {
+        if (u != 0 && !(diagonal_[u] > small)) diagonal_[u] += small;
+      }
     }
   }
+  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) equations_->add_diagonal(u, diagonal_[u]);
 }
 
 void Iteration::factorise() {
@@ -248,7 +278,7 @@ void Iteration::start_heads() {
 // One Newton step on the heads, shortened while the function would fall along it: the whole
 // step first; while it overshoots the rise along it, regula falsi on the slope between the last
 // point where the function still rose and the first where it fell too steeply.
-void Iteration::take_step() {
+double Iteration::take_step() {
   factorise();
   solve_imbalance();
   const double start_slope = slope_along_step();
@@ -263,7 +293,7 @@ void Iteration::take_step() {
     const double slope = slope_along_step();
     if (!(start_slope > 0.0) || slope >= -curvature_limit * start_slope ||
         trial == max_shortenings) {
-      return;
+      return t;
     }
     high = t;
     const double high_slope = slope;
@@ -324,10 +354,16 @@ void Iteration::run() {
   flows_from_heads();
   measure_imbalance();
   if (graph_.n_unknowns > 0) {
+    double last_step = 0.0;
+    double last_residual = 0.0;
+    bool may_refine_early = true;
     for (;;) {
       // Settled: nothing is out of balance, or the last step moved no head beyond its rounding.
-      // The flows are then refined; if a junction still misses its balance, the steps go on.
+      // Close enough: a whole step has left only a small imbalance, or has stopped reducing one.
+      // The flows are then refined; if a junction still misses its balance (or, when refined
+      // early, a head difference its flow's head loss), the steps go on.
       bool settled = s_.mass_residual <= settled_imbalance * s_.largest_flow;
+      bool early = false;
       if (!settled && s_.iterations > 0) {
         double moved = 0.0;
         double largest = 0.0;
@@ -337,10 +373,21 @@ void Iteration::run() {
           largest = std::fmax(largest, std::fabs(head));
         }
         settled = moved <= settled_head_step * largest;
+        const double small = s_.mass_residual / s_.largest_flow;
+        early =
+            !settled && may_refine_early && last_step == 1.0 &&
+            (small <= refinable_imbalance ||
+             (small <= stalled_imbalance && s_.mass_residual > stalled_reduction * last_residual));
       }
-      if (settled) {
+      if (settled || early) {
         refine_flows();
-        if (s_.mass_residual <= balanced_imbalance * s_.largest_flow) break;
+        bool done = s_.mass_residual <= balanced_imbalance * s_.largest_flow;
+        if (done && early) {
+          measure_energy_residual();
+          done = s_.energy_residual <= balanced_head_loss * s_.largest_head_diff;
+          may_refine_early = done;
+        }
+        if (done) break;
         flows_from_heads();
         measure_imbalance();
       }
@@ -350,7 +397,8 @@ void Iteration::run() {
         stop_run();
       }
       ++s_.iterations;
-      take_step();
+      last_residual = s_.mass_residual;
+      last_step = take_step();
     }
   }
   measure_energy_residual();
