@@ -99,6 +99,7 @@ void check_every_node_connected(const Network& net) {
 }
 
 void check_fluid_parameters(const Network& net) {
+  if (!(net.roughness >= 0.0)) stop_with(message::roughness_negative);
   if (!(net.viscosity > 0.0)) stop_with(message::viscosity_not_positive);
   if (!(net.density > 0.0)) stop_with(message::density_not_positive);
   if (!(net.gravity > 0.0)) stop_with(message::gravity_not_positive);

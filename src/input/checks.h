@@ -31,8 +31,9 @@ void check_junctions_present(const Network& net);
 // Elevation record n must name node n.
 void check_elevation_order(const Network& net, std::int32_t n);
 void check_every_node_connected(const Network& net);
-// For the global solver, which divides by them and takes roots and logarithms of them: viscosity,
-// density and gravity above 0; per branch, a diameter above 0 and a length not below 0.
+// For the global solver, which divides by them and takes roots and logarithms of them: a roughness
+// not below 0, viscosity, density and gravity above 0; per branch, a diameter above 0 and a
+// length not below 0.
 void check_fluid_parameters(const Network& net);
 void check_branch_dimensions(const Network& net, std::int32_t b);
 

@@ -29,6 +29,7 @@ inline constexpr std::string_view node_number_error = "Node number below 1\tin b
 inline constexpr std::string_view unconnected_node = "Node not connected to any branch:";
 
 // Values the global solver cannot take, and networks it cannot balance.
+inline constexpr std::string_view roughness_negative = "Roughness below zero";
 inline constexpr std::string_view viscosity_not_positive = "Viscosity not above zero";
 inline constexpr std::string_view density_not_positive = "Density not above zero";
 inline constexpr std::string_view gravity_not_positive =

@@ -444,6 +444,7 @@ TEST(GlobalSolver, HandCases) {
     const char* sentence;
   };
   const Bad bad[] = {
+      {[](Net& n) { n.roughness = -1e-4; }, "Roughness below zero"},
       {[](Net& n) { n.viscosity = 0.0; }, "Viscosity not above zero"},
       {[](Net& n) { n.density = -1.0; }, "Density not above zero"},
       {[](Net& n) { n.gravity = 0.0; }, "Gravitational acceleration not above zero"},
