@@ -11,7 +11,6 @@ namespace tessaro::check {
 
 namespace {
 
-
 constexpr std::size_t shown_text_length = 40;
 
 // The value text of a request as a message shows it: bytes other than printable ASCII become

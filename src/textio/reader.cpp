@@ -10,7 +10,6 @@ namespace tessaro {
 
 namespace {
 
-
 constexpr int carriage_return = '\r';
 constexpr int line_feed = '\n';
 

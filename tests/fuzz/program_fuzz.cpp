@@ -23,8 +23,8 @@
 #include <string_view>
 
 #include "fuzz_folder.h"
-#include "model/messages.h"
 #include "input/passes.h"
+#include "model/messages.h"
 #include "model/network.h"
 #include "model/table.h"
 #include "run/run.h"

@@ -14,8 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "model/messages.h"
 #include "junction_test_network.h"
+#include "model/messages.h"
 #include "solver/starting_heads.h"
 #include "textio/run_end.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "input/checks.h"
-#include "model/messages.h"
 #include "input/passes.h"
 #include "junction_test_network.h"
+#include "model/messages.h"
 #include "model/network.h"
 #include "solver/balance.h"
 #include "solver/friction_law.h"

@@ -7,9 +7,9 @@
 #include <limits>
 #include <string>
 
-#include "model/messages.h"
 #include "input/passes.h"
 #include "junction_test_network.h"
+#include "model/messages.h"
 #include "model/network.h"
 #include "solver/starting_heads.h"
 #include "textio/log.h"

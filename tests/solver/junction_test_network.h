@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "model/messages.h"
 #include "input/passes.h"
+#include "model/messages.h"
 #include "model/network.h"
 #include "solver/junction_rows.h"
 #include "textio/log.h"
