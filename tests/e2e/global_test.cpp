@@ -3,8 +3,6 @@
 // checked by code of this file alone: every junction balances, every branch's head difference is
 // the head loss of its flow, every terminal keeps its datum, and the classic run agrees where it
 // converges.
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "generated_network.h"
+#include "program_run.h"
 
 namespace fs = std::filesystem;
 
@@ -30,17 +29,16 @@ namespace {
 const std::string program_path = fs::absolute(TESSARO_PROGRAM).string();
 constexpr double pi = 3.14159265358979323846;
 
+using tessaro::e2e::CsvTable;
 using tessaro::e2e::input_text;
 using tessaro::e2e::Net;
+using tessaro::e2e::Outcome;
 using tessaro::e2e::Pipe;
+using tessaro::e2e::read_csv_table;
+using tessaro::e2e::read_file;
 using tessaro::e2e::real_text;
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+using tessaro::e2e::run_in;
+using tessaro::e2e::write_file;
 
 struct RunResult {
   int exit_status = -1;
@@ -56,63 +54,12 @@ RunResult run_program(const Net& net, const std::vector<std::string>& arguments)
                ("tessaro-global-" + std::to_string(::getpid()) + "-" + std::to_string(++count));
   fs::remove_all(run.folder);
   fs::create_directories(run.folder);
-  std::ofstream(run.folder / "Tessaro-net.txt", std::ios::binary) << input_text(net);
-  const pid_t child = fork();
-  if (child == 0) {
-    if (chdir(run.folder.c_str()) != 0) _exit(127);
-    const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(err, 2);
-    std::vector<char*> argv{const_cast<char*>(program_path.c_str())};
-    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program_path.c_str(), argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  write_file(run.folder / "Tessaro-net.txt", input_text(net));
+  const Outcome outcome = run_in(run.folder, program_path, arguments);
+  run.exit_status = outcome.exit_status;
   run.log = read_file(run.folder / "Log file.txt");
-  run.stderr_text = read_file(run.folder / "stderr.txt");
+  run.stderr_text = outcome.stderr_bytes;
   return run;
-}
-
-// The two tables, by column name.
-struct Table {
-  std::vector<std::map<std::string, std::string>> rows;
-  double number(std::size_t row, const std::string& column) const {
-    return std::stod(rows[row].at(column));
-  }
-};
-
-Table read_table(const fs::path& path) {
-  Table table;
-  std::istringstream in(read_file(path));
-  std::string line;
-  std::vector<std::string> columns;
-  auto fields = [](const std::string& text) {
-    std::vector<std::string> out(1);
-    for (const char c : text) {
-      if (c == ',') {
-        out.emplace_back();
-      } else if (c != '\r') {
-        out.back() += c;
-      }
-    }
-    return out;
-  };
-  std::getline(in, line);
-  columns = fields(line);
-  while (std::getline(in, line)) {
-    const std::vector<std::string> values = fields(line);
-    std::map<std::string, std::string> row;
-    for (std::size_t k = 0; k < columns.size() && k < values.size(); ++k)
-      row[columns[k]] = values[k];
-    table.rows.push_back(row);
-  }
-  return table;
 }
 
 double kinematic_viscosity(const Net& net) {
@@ -143,8 +90,8 @@ double head_loss(const Net& net, const Pipe& p, double q, double re) {
 }
 
 // The certificate of a solution: what is wrong with the tables, empty when nothing is.
-std::vector<std::string> certificate_faults(const Net& net, const Table& branches,
-                                            const Table& nodes) {
+std::vector<std::string> certificate_faults(const Net& net, const CsvTable& branches,
+                                            const CsvTable& nodes) {
   std::vector<std::string> faults;
   const double nu = kinematic_viscosity(net);
   double largest_flow = 0.0, largest_dh = 0.0;
@@ -165,7 +112,7 @@ std::vector<std::string> certificate_faults(const Net& net, const Table& branche
       faults.push_back("branch " + std::to_string(b + 1) + ": head difference not its ends'");
     }
     const double re = 4.0 * std::fabs(q) / (p.diameter * nu * pi);
-    if (branches.rows[b].at("regime") == "transition") {
+    if (branches.text(b, "regime") == "transition") {
       const double q_jump = 2000.0 * p.diameter * nu * pi / 4.0;
       const double low = head_loss_of_factor(net, p, q_jump, 64.0 / 2000.0);
       const double high = head_loss(net, p, q_jump, 2000.0);
@@ -178,7 +125,7 @@ std::vector<std::string> certificate_faults(const Net& net, const Table& branche
     }
   }
   for (std::size_t n = 0; n < net.elevation.size(); ++n) {
-    const std::string kind = nodes.rows[n].at("kind");
+    const std::string kind = nodes.text(n, "kind");
     if (kind == "junction" && std::fabs(inflow[n]) > 1e-10 * largest_flow) {
       faults.push_back("node " + std::to_string(n + 1) + ": unbalanced");
     }
@@ -295,8 +242,9 @@ TEST(GlobalSolver, GeneratedNetworksMeetTheResidualTargets) {
         const RunResult run = solve(net);
         SCOPED_TRACE(run.folder.string());
         ASSERT_TRUE(solved(run)) << run.log << run.stderr_text;
-        const auto faults = certificate_faults(net, read_table(run.folder / "Tessaro-branches.csv"),
-                                               read_table(run.folder / "Tessaro-nodes.csv"));
+        const auto faults =
+            certificate_faults(net, read_csv_table(run.folder / "Tessaro-branches.csv"),
+                               read_csv_table(run.folder / "Tessaro-nodes.csv"));
         EXPECT_TRUE(faults.empty()) << faults.front();
         ++solved_count;
         if (faults.empty()) fs::remove_all(run.folder);
@@ -342,10 +290,10 @@ TEST(GlobalSolver, AgreesWithTheConvergedClassicRun) {
     if (!solved(classic)) continue;
     ++compared;
     for (const char* file : {"Tessaro-branches.csv", "Tessaro-nodes.csv"}) {
-      const Table a = read_table(global.folder / file);
-      const Table b = read_table(classic.folder / file);
+      const CsvTable a = read_csv_table(global.folder / file);
+      const CsvTable b = read_csv_table(classic.folder / file);
       for (const char* column : {"flowrate", "head"}) {
-        if (a.rows[0].count(column) == 0) continue;
+        if (!a.has_column(column)) continue;
         double largest = 0.0;
         for (std::size_t r = 0; r < a.rows.size(); ++r) {
           largest = std::max(largest, std::fabs(b.number(r, column)));
@@ -376,11 +324,11 @@ TEST(GlobalSolver, HandCases) {
     net.elevation = {0.0, 0.0, 0.0};
     const RunResult run = solve(net);
     ASSERT_TRUE(solved(run)) << run.log;
-    const Table branches = read_table(run.folder / "Tessaro-branches.csv");
-    EXPECT_EQ(branches.rows[1].at("regime"), "transition");
+    const CsvTable branches = read_csv_table(run.folder / "Tessaro-branches.csv");
+    EXPECT_EQ(branches.text(1, "regime"), "transition");
     EXPECT_NE(run.stderr_text.find("branch 2 'P2'"), std::string::npos);
-    EXPECT_TRUE(
-        certificate_faults(net, branches, read_table(run.folder / "Tessaro-nodes.csv")).empty());
+    EXPECT_TRUE(certificate_faults(net, branches, read_csv_table(run.folder / "Tessaro-nodes.csv"))
+                    .empty());
   }
   // A zero-length branch joins its nodes at one head and carries what conservation gives it;
   // a loop of them is warned about and its closing branch carries nothing.
@@ -393,8 +341,8 @@ TEST(GlobalSolver, HandCases) {
     net.elevation = {0.0, 5.0, 10.0, 0.0, 5.0, 5.0, 5.0};
     const RunResult run = solve(net);
     ASSERT_TRUE(solved(run)) << run.log;
-    const Table branches = read_table(run.folder / "Tessaro-branches.csv");
-    const Table nodes = read_table(run.folder / "Tessaro-nodes.csv");
+    const CsvTable branches = read_csv_table(run.folder / "Tessaro-branches.csv");
+    const CsvTable nodes = read_csv_table(run.folder / "Tessaro-nodes.csv");
     EXPECT_EQ(nodes.number(4, "head"), nodes.number(1, "head"));
     EXPECT_NEAR(std::fabs(branches.number(4, "flowrate")), 0.003, 1e-15);
     EXPECT_EQ(branches.number(5, "flowrate"), 0.0);
@@ -421,11 +369,11 @@ TEST(GlobalSolver, HandCases) {
       continue;
     }
     ASSERT_TRUE(solved(run)) << run.log;
-    const Table nodes = read_table(run.folder / "Tessaro-nodes.csv");
+    const CsvTable nodes = read_csv_table(run.folder / "Tessaro-nodes.csv");
     EXPECT_EQ(nodes.number(8, "head"), 0.0);
     EXPECT_LT(nodes.number(7, "head"), nodes.number(6, "head"));
-    EXPECT_TRUE(
-        certificate_faults(net, read_table(run.folder / "Tessaro-branches.csv"), nodes).empty());
+    EXPECT_TRUE(certificate_faults(net, read_csv_table(run.folder / "Tessaro-branches.csv"), nodes)
+                    .empty());
   }
   // An open terminal is held at pressure 0.
   {
@@ -434,8 +382,8 @@ TEST(GlobalSolver, HandCases) {
     net.pipes[1].second_value = 0.0;
     const RunResult run = solve(net);
     ASSERT_TRUE(solved(run)) << run.log;
-    const Table nodes = read_table(run.folder / "Tessaro-nodes.csv");
-    EXPECT_EQ(nodes.rows[2].at("kind"), "open");
+    const CsvTable nodes = read_csv_table(run.folder / "Tessaro-nodes.csv");
+    EXPECT_EQ(nodes.text(2, "kind"), "open");
     EXPECT_EQ(nodes.number(2, "pressure"), 0.0);
   }
   // Each value the law cannot take stops the run with its own sentence.

@@ -17,65 +17,6 @@ namespace {
 const std::string program = fs::absolute(TESSARO_PROGRAM).string();
 const fs::path examples = TESSARO_EXAMPLES;
 
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(text);
-  while (std::getline(in, part, separator)) parts.push_back(part);
-  return parts;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines = split(text, '\n');
-  for (auto& line : lines) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-  }
-  return lines;
-}
-
-// The fields of a table row; quoted fields may hold commas and doubled quotes.
-std::vector<std::string> csv_fields(const std::string& row) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (std::size_t k = 0; k < row.size(); ++k) {
-    const char c = row[k];
-    if (quoted && c == '"' && k + 1 < row.size() && row[k + 1] == '"') {
-      fields.back() += '"';
-      ++k;
-    } else if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ',' && !quoted) {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
-  }
-  return fields;
-}
-
-// A table as rows of named fields.
-struct Table {
-  std::vector<std::string> columns;
-  std::vector<std::vector<std::string>> rows;
-  double number(std::size_t row, const std::string& column) const {
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-      if (columns[c] == column) return std::strtod(rows[row][c].c_str(), nullptr);
-    }
-    ADD_FAILURE() << "no column " << column;
-    return 0.0;
-  }
-};
-
-Table parse_table(const std::string& bytes) {
-  Table table;
-  const std::vector<std::string> lines = lines_of(bytes);
-  table.columns = csv_fields(lines.at(0));
-  for (std::size_t k = 1; k < lines.size(); ++k) {
-    if (!lines[k].empty()) table.rows.push_back(csv_fields(lines[k]));
-  }
-  return table;
-}
-
 // Whether an E10.3 field such as " -.123E+04" or "  .100-100" is the rounding of `value`: value
 // lies in the interval of half a unit of the third digit around the printed number.
 bool rounds_to(double value, const std::string& field) {
@@ -188,8 +129,8 @@ void check_tables(const std::string& name, const std::string& network, double to
   EXPECT_EQ(table_run.stdout_bytes, plain_run.stdout_bytes);
   EXPECT_EQ(table_run.stderr_bytes, plain_run.stderr_bytes);
   FolderFiles files = folder_files(with_tables.path());
-  const Table branches = parse_table(files["Tessaro-branches.csv"]);
-  const Table nodes = parse_table(files["Tessaro-nodes.csv"]);
+  const CsvTable branches = read_csv_table(with_tables.path() / "Tessaro-branches.csv");
+  const CsvTable nodes = read_csv_table(with_tables.path() / "Tessaro-nodes.csv");
   files.erase("Tessaro-branches.csv");
   files.erase("Tessaro-nodes.csv");
   EXPECT_EQ(files, folder_files(plain.path()));

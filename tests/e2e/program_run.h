@@ -8,12 +8,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace tessaro::e2e {
 
@@ -128,6 +131,73 @@ inline Outcome run_on_terminal(const fs::path& folder, const std::string& progra
   outcome.stdout_bytes = read_file(out_path);
   fs::remove(out_path);
   return outcome;
+}
+
+// A comma-separated table with a header row (RFC 4180: quoted fields may hold commas and doubled
+// quotes), its fields by row and column name.
+struct CsvTable {
+  std::vector<std::string> columns;
+  std::vector<std::vector<std::string>> rows;
+
+  bool has_column(const std::string& name) const {
+    for (const auto& column : columns) {
+      if (column == name) return true;
+    }
+    return false;
+  }
+  const std::string& text(std::size_t row, const std::string& name) const {
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      if (columns[c] == name) return rows.at(row).at(c);
+    }
+    ADD_FAILURE() << "no column " << name;
+    static const std::string none;
+    return none;
+  }
+  double number(std::size_t row, const std::string& name) const {
+    return std::strtod(text(row, name).c_str(), nullptr);
+  }
+};
+
+// The fields of one row of a table.
+inline std::vector<std::string> csv_fields(const std::string& row) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (std::size_t k = 0; k < row.size(); ++k) {
+    const char c = row[k];
+    if (quoted && c == '"' && k + 1 < row.size() && row[k + 1] == '"') {
+      fields.back() += '"';
+      ++k;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+// The lines of a text, without their line ends (LF or CR LF).
+inline std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+inline CsvTable read_csv_table(const fs::path& path) {
+  CsvTable table;
+  const std::vector<std::string> lines = lines_of(read_file(path));
+  if (lines.empty()) return table;
+  table.columns = csv_fields(lines[0]);
+  for (std::size_t k = 1; k < lines.size(); ++k) {
+    if (!lines[k].empty()) table.rows.push_back(csv_fields(lines[k]));
+  }
+  return table;
 }
 
 }  // namespace tessaro::e2e

@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../e2e/program_run.h"
 #include "mesh_network.h"
 
 namespace fs = std::filesystem;
@@ -35,14 +36,10 @@ const std::string example = header +
                             "3 3 'FEED' 2 -0.01 4 0.01 0.05 20.0 2\n0\n" +
                             elevations;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+using tessaro::e2e::read_file;
 
-// A fresh folder holding the network file; the program runs there with the options given.
+// A fresh folder holding the network file; the program runs there with the options given,
+// separated by blanks.
 struct ProgramRun {
   fs::path folder;
   int exit_status = -1;
@@ -53,32 +50,23 @@ struct ProgramRun {
              ("tessaro-picture-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     fs::remove_all(folder);
     fs::create_directories(folder / "run");
-    std::ofstream(folder / "run" / "Tessaro-net.txt", std::ios::binary) << network;
-    const std::string command = "cd '" + (folder / "run").string() + "' && '" TESSARO_PROGRAM "' " +
-                                options + " > ../stdout 2> ../stderr";
-    const int status = std::system(command.c_str());
-    exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    stdout_text = read_file(folder / "stdout");
+    tessaro::e2e::write_file(folder / "run" / "Tessaro-net.txt", network);
+    std::vector<std::string> arguments;
+    std::istringstream words(options);
+    for (std::string word; words >> word;) arguments.push_back(word);
+    const tessaro::e2e::Outcome outcome =
+        tessaro::e2e::run_in(folder / "run", TESSARO_PROGRAM, arguments);
+    exit_status = outcome.exit_status;
+    stdout_text = outcome.stdout_bytes;
   }
   ~ProgramRun() { fs::remove_all(folder); }
   fs::path file(const std::string& name) const { return folder / "run" / name; }
   static inline int counter = 0;
 };
 
-// Rows of a --csv table, split at commas (the test networks' names hold none).
+// The rows of a --csv table, below its header.
 std::vector<std::vector<std::string>> csv_rows(const fs::path& path) {
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream lines(read_file(path));
-  std::string line;
-  std::getline(lines, line);
-  while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::vector<std::string> fields;
-    std::istringstream parts(line);
-    for (std::string field; std::getline(parts, field, ',');) fields.push_back(field);
-    rows.push_back(fields);
-  }
-  return rows;
+  return tessaro::e2e::read_csv_table(path).rows;
 }
 
 // The parsed picture, asked with XPath.
