@@ -2,9 +2,12 @@
 // digits, so that the program reads exactly the generated values.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessaro::e2e {
@@ -30,6 +33,24 @@ struct Net {
   int max_iterations = 100;
   std::vector<Pipe> pipes;
   std::vector<double> elevation;
+};
+
+// Deterministic draws: the mapping from the engine's bits is written out here, so the networks
+// are the same with every standard library.
+struct Draw {
+  std::mt19937_64 engine;
+  explicit Draw(std::uint64_t seed) : engine(seed) {}
+  double real(double lo, double hi) {
+    return lo + (hi - lo) * static_cast<double>(engine() >> 11) * 0x1.0p-53;
+  }
+  int below(int n) { return static_cast<int>(engine() % static_cast<std::uint64_t>(n)); }
+  bool chance(double p) { return real(0.0, 1.0) < p; }
+  template <typename T>
+  void shuffle(std::vector<T>& items) {
+    for (int i = static_cast<int>(items.size()) - 1; i > 0; --i) {
+      std::swap(items[i], items[below(i + 1)]);
+    }
+  }
 };
 
 inline std::string real_text(double value) {

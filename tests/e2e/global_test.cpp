@@ -142,14 +142,7 @@ std::vector<std::string> certificate_faults(const Net& net, const CsvTable& bran
   return faults;
 }
 
-struct Draw {
-  std::mt19937_64 engine;
-  explicit Draw(std::uint64_t seed) : engine(seed) {}
-  double real(double lo, double hi) {
-    return lo + (hi - lo) * static_cast<double>(engine() >> 11) * 0x1.0p-53;
-  }
-  int below(int n) { return static_cast<int>(engine() % static_cast<std::uint64_t>(n)); }
-};
+using tessaro::e2e::Draw;
 
 enum class Layout { tree, grid, sparse };
 

@@ -61,23 +61,7 @@ const Fluid water{0.001, 1000.0, 1.0e-6, 0.05, 0.2, 0.002, 0.02};
 const Fluid heavy_oil{0.4, 870.0, 1.0e-8, 0.05, 0.2, 1.0e-4, 1.0e-3};
 const Fluid light_oil{0.02, 850.0, 1.0e-5, 0.05, 0.2, 5.0e-4, 5.0e-3};
 
-// Deterministic draws: the mapping from the engine's bits is written out here, so the networks
-// are the same with every standard library.
-struct Draw {
-  std::mt19937_64 engine;
-  explicit Draw(std::uint64_t seed) : engine(seed) {}
-  double real(double lo, double hi) {
-    return lo + (hi - lo) * static_cast<double>(engine() >> 11) * 0x1.0p-53;
-  }
-  int below(int n) { return static_cast<int>(engine() % static_cast<std::uint64_t>(n)); }
-  bool chance(double p) { return real(0.0, 1.0) < p; }
-  template <typename T>
-  void shuffle(std::vector<T>& items) {
-    for (int i = static_cast<int>(items.size()) - 1; i > 0; --i) {
-      std::swap(items[i], items[below(i + 1)]);
-    }
-  }
-};
+using tessaro::e2e::Draw;
 
 // A network of 2 to 6 junctions (5 for a mesh) joined as a tree, plus, for a mesh, extra
 // junction-to-junction pipes (parallel ones included): 3 to about 20 pipes. Every leaf of the
