@@ -16,21 +16,28 @@ constexpr double laminar_coefficient = 64.0;
 constexpr double ln10 = 2.302585092994045684;
 constexpr int max_root_steps = 50;
 
-// Newton's method on x + 2 log10(a + b x / Re) = 0 for x = 1 / sqrt(f), from the smooth-pipe
-// side; the function is increasing and concave in x, so the iterates settle in a few steps.
-double colebrook_root(double re, double a) {
+// Newton's method on x + 2 log10(a + b x / Re) = 0 for x = 1 / sqrt(f), from x (the smooth-pipe
+// side, or the root of a nearby flow); the function is increasing and concave in x, so the
+// iterates settle in a few steps. Near the root the error after a step is below
+// (a + b x)'' / 2 (a + b x)' times the square of the step, less than 0.05 times it for every
+// x above 3: a step of root_settled times x leaves an error far below the rounding of x.
+constexpr double root_settled = 1.0e-8;
+constexpr double two_over_ln10 = 2.0 / ln10;
+
+double colebrook_root(double re, double a, double x) {
   const double b = colebrook_coefficient / re;
-  double x = 8.0;
   for (int step = 0; step < max_root_steps; ++step) {
     const double s = a + b * x;
-    const double residual = x + 2.0 * std::log10(s);
-    const double slope = 1.0 + 2.0 * b / (ln10 * s);
+    const double residual = x + two_over_ln10 * std::log(s);
+    const double slope = 1.0 + two_over_ln10 * b / s;
     const double next = x - residual / slope;
-    if (std::fabs(next - x) <= 2.0e-16 * std::fabs(next)) return next;
+    if (std::fabs(next - x) <= root_settled * std::fabs(next)) return next;
     x = next;
   }
   return x;
 }
+
+constexpr double smooth_start = 8.0;
 
 }  // namespace
 
@@ -53,16 +60,22 @@ BranchLaw branch_law(const Network& net, std::int32_t b) {
 }
 
 double colebrook_friction(double re, double relative_roughness) {
-  const double x = colebrook_root(re, relative_roughness);
+  const double x = colebrook_root(re, relative_roughness, smooth_start);
   return 1.0 / (x * x);
 }
 
 HeadLoss head_loss(const BranchLaw& law, double q) {
+  double root = 0.0;
+  return head_loss(law, q, root);
+}
+
+HeadLoss head_loss(const BranchLaw& law, double q, double& root) {
   const double flow = std::fabs(q);
   const double re = flow_reynolds_number(law, q);
   if (re < laminar_limit) return {law.laminar_resistance * q, law.laminar_resistance};
   const double b = colebrook_coefficient / re;
-  const double x = colebrook_root(re, law.relative_roughness);
+  const double x = colebrook_root(re, law.relative_roughness, root > 0.0 ? root : smooth_start);
+  root = x;
   const double f = 1.0 / (x * x);
   // d(f Q^2)/dQ = 2 f Q Re / (Re + m 2.51), m = 2 / (ln 10 s), s the Colebrook log argument.
   const double m = 2.0 / (ln10 * (law.relative_roughness + b * x));
@@ -82,7 +95,7 @@ FlowOfHead flow_of_head(const BranchLaw& law, double h) {
   const double r = std::sqrt(magnitude / law.length_factor);
   const double re_sqrt_f = 4.0 * r / law.reynolds_denominator;
   const double s = law.relative_roughness + colebrook_coefficient / re_sqrt_f;
-  const double x = -2.0 * std::log10(s);
+  const double x = -two_over_ln10 * std::log(s);
   const double flow = std::fmax(r * x, law.jump_flow);
   const double slope = r / magnitude * (0.5 * x + colebrook_coefficient / (ln10 * s * re_sqrt_f));
   return {side * flow, slope, false};

@@ -28,6 +28,9 @@ struct HeadLoss {
   double slope = 0.0;
 };
 HeadLoss head_loss(const BranchLaw& law, double q);
+// The same, the Colebrook-White root started from `root` where it is above 0 (the root of the
+// branch's last flow) and left there for the next call.
+HeadLoss head_loss(const BranchLaw& law, double q, double& root);
 
 // The flow whose head loss is h and its slope dQ/dh: on the laminar line, held at the jump
 // flow while |h| lies between the two laws' head losses there, or on the turbulent curve. The

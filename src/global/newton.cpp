@@ -58,6 +58,7 @@ class Iteration {
       : net_(net), graph_(graph), s_(state) {
     list_links();
     slope_.create(net.n_branches);
+    root_.create(net.n_branches);
     imbalance_.create(graph.n_groups);
     step_.create(graph.n_unknowns);
     start_head_.create(graph.n_unknowns);
@@ -112,6 +113,7 @@ class Iteration {
   Table<std::int32_t> second_unknown_;
   Table<double> diagonal_;    // per unknown: the sum of the slopes of its branches
   Table<double> slope_;       // dQ/dh of each branch at its head difference
+  Table<double> root_;        // the Colebrook-White root of each branch's last flow, 0 for none
   Table<double> imbalance_;   // per group: the net inflow of the current flows
   Table<double> step_;        // the Newton step of the unknown heads
   Table<double> start_head_;  // the unknown heads where the step started
@@ -254,7 +256,7 @@ void Iteration::start_heads() {
     ++s_.iterations;
     for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
       if (graph_.branch_kind[b] != BranchKind::law) continue;
-      const HeadLoss loss = head_loss(s_.law[b], s_.flow[b]);
+      const HeadLoss loss = head_loss(s_.law[b], s_.flow[b], root_[b]);
       slope_[b] = 1.0 / loss.slope;
       s_.flow[b] += slope_[b] * (head_diff(b) - loss.head);
     }
@@ -360,9 +362,11 @@ void Iteration::run() {
     for (;;) {
       // Settled: nothing is out of balance, or the last step moved no head beyond its rounding.
       // Close enough: a whole step has left only a small imbalance, or has stopped reducing one.
-      // The flows are then refined; if a junction still misses its balance (or, when refined
-      // early, a head difference its flow's head loss), the steps go on.
-      bool settled = s_.mass_residual <= settled_imbalance * s_.largest_flow;
+      // The flows are then refined; if a junction still misses its balance, or (unless the
+      // flows of the heads balanced already) a head difference its flow's head loss, the steps go
+      // on.
+      const bool balanced = s_.mass_residual <= settled_imbalance * s_.largest_flow;
+      bool settled = balanced;
       bool early = false;
       if (!settled && s_.iterations > 0) {
         double moved = 0.0;
@@ -382,7 +386,7 @@ void Iteration::run() {
       if (settled || early) {
         refine_flows();
         bool done = s_.mass_residual <= balanced_imbalance * s_.largest_flow;
-        if (done && early) {
+        if (done && !balanced) {
           measure_energy_residual();
           done = s_.energy_residual <= balanced_head_loss * s_.largest_head_diff;
           may_refine_early = done;
