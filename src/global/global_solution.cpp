@@ -146,6 +146,26 @@ void warn(std::string text) {
   }
 }
 
+// The branches of one warning: the first few named, one line with the count of the rest.
+class BranchWarnings {
+ public:
+  BranchWarnings(std::string_view each, std::string_view more) : each_(each), more_(more) {}
+  void add(const std::string& label) {
+    if (++count_ <= named) warn(std::string(each_) + label);
+  }
+  void finish() const {
+    if (count_ > named) {
+      warn("tessaro: warning: " + std::to_string(count_ - named) + std::string(more_));
+    }
+  }
+
+ private:
+  static constexpr std::int32_t named = 20;
+  std::string_view each_;
+  std::string_view more_;
+  std::int32_t count_ = 0;
+};
+
 std::string branch_label(const Network& net, std::int32_t b) {
   std::string name(net.branch_name[b].data(), net.branch_name[b].size());
   while (!name.empty() && name.back() == ' ') name.pop_back();
@@ -156,6 +176,7 @@ void fill_solution(const Network& net, const NetworkGraph& graph, const NewtonSt
                    const Table<double>& head, GlobalResult& result) {
   Solution& solution = result.solution;
   solution.create(net.n_branches, net.n_nodes);
+  BranchWarnings held(message::warning_held_at_jump, message::warning_more_held);
   for (std::int32_t n = 1; n <= net.n_nodes; ++n) solution.node_head[n] = head[n];
   for (std::int32_t b = 1; b <= net.n_branches; ++b) {
     const BranchKind kind = graph.branch_kind[b];
@@ -178,7 +199,7 @@ void fill_solution(const Network& net, const NetworkGraph& graph, const NewtonSt
       solution.branch_friction[b] = std::fabs(dh) / (law.length_factor * q * q);
       solution.branch_regime[b] = FlowRegime::transition;
       ++result.held_branches;
-      warn(std::string(message::warning_held_at_jump) + branch_label(net, b));
+      held.add(branch_label(net, b));
       continue;
     }
     solution.branch_reynolds[b] = flow_reynolds_number(law, q);
@@ -186,11 +207,15 @@ void fill_solution(const Network& net, const NetworkGraph& graph, const NewtonSt
     solution.branch_regime[b] =
         solution.branch_reynolds[b] < 2000.0 ? FlowRegime::laminar : FlowRegime::turbulent;
   }
+  held.finish();
+  BranchWarnings undetermined(message::warning_undetermined_loop,
+                              message::warning_more_undetermined);
   for (std::int32_t b = 1; b <= net.n_branches; ++b) {
     if (graph.branch_kind[b] != BranchKind::undetermined) continue;
     ++result.undetermined_branches;
-    warn(std::string(message::warning_undetermined_loop) + branch_label(net, b));
+    undetermined.add(branch_label(net, b));
   }
+  undetermined.finish();
 }
 
 // A result that is not finite would have trapped: it ends the run as the trap would.

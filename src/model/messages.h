@@ -49,5 +49,10 @@ inline constexpr std::string_view warning_held_at_jump =
     "tessaro: warning: held at Re = 2000 between the laminar and turbulent head losses: branch ";
 inline constexpr std::string_view warning_undetermined_loop =
     "tessaro: warning: closes a loop of zero-length branches, its flow taken as 0: branch ";
+// After the first few branches of one warning, how many more there are.
+inline constexpr std::string_view warning_more_held =
+    " more branches held at Re = 2000 (regime transition in the tables of --csv)";
+inline constexpr std::string_view warning_more_undetermined =
+    " more branches closing loops of zero-length branches";
 
 }  // namespace tessaro::message

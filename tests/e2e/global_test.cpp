@@ -323,6 +323,26 @@ TEST(GlobalSolver, HandCases) {
     EXPECT_TRUE(certificate_faults(net, branches, read_csv_table(run.folder / "Tessaro-nodes.csv"))
                     .empty());
   }
+  // Twenty-five such pairs of reservoirs, both pipes of each held: the first twenty held
+  // branches are named, the rest counted in one line.
+  {
+    Net net;
+    net.viscosity = 0.01;
+    const double metre = 1000.0 * 9.81;
+    for (std::int32_t k = 0; k < 25; ++k) {
+      net.pipes.push_back({3 * k + 1, 3 * k + 2, 10.0 * metre, -1.0, 0.1, 1.0, 1});
+      net.pipes.push_back({3 * k + 2, 3 * k + 3, -1.0, 9.915 * metre, 0.1, 100.0, 1});
+      net.elevation.insert(net.elevation.end(), {0.0, 0.0, 0.0});
+    }
+    const RunResult run = solve(net);
+    ASSERT_TRUE(solved(run)) << run.log;
+    const std::vector<std::string> lines = tessaro::e2e::lines_of(run.stderr_text);
+    ASSERT_EQ(lines.size(), 21u) << run.stderr_text;
+    EXPECT_NE(lines[19].find("branch 20 'P20'"), std::string::npos);
+    EXPECT_EQ(lines[20],
+              "tessaro: warning: 30 more branches held at Re = 2000 (regime transition "
+              "in the tables of --csv)");
+  }
   // A zero-length branch joins its nodes at one head and carries what conservation gives it;
   // a loop of them is warned about and its closing branch carries nothing.
   {
