@@ -239,10 +239,11 @@ TEST(Tables, AStoppedRunLeavesEarlierTablesAsTheyWere) {
   EXPECT_FALSE(fs::exists(folder.path() / "Tessaro-res.txt"));
 }
 
-// A run of about two million sweeps that ends at its iteration limit: the status line is shown in
-// place on a terminal, the summary follows the run, and the files are those of a plain run.
+// A run of about six million sweeps (seconds on any machine, so that the status line is rewritten
+// at least once) that ends at its iteration limit: the status line is shown in place on a
+// terminal, the summary follows the run, and the files are those of a plain run.
 TEST(Monitor, ProgressAndSummaryOnALongRunChangeNoFile) {
-  const std::string network = mesh_network(5, 5, "1E-6", 2000000);
+  const std::string network = mesh_network(5, 5, "1E-6", 6000000);
   ScratchFolder plain("long-plain");
   ScratchFolder followed("long-followed");
   write_file(plain.path() / "Tessaro-net.txt", network);
@@ -267,7 +268,7 @@ TEST(Monitor, ProgressAndSummaryOnALongRunChangeNoFile) {
   EXPECT_NE(shown.find("network: 44 branches, 29 nodes, 25 junctions, 84 junction entries"),
             std::string::npos)
       << shown;
-  EXPECT_NE(shown.find("run 1: stopped after 2,000,001 corrected sweeps"), std::string::npos)
+  EXPECT_NE(shown.find("run 1: stopped after 6,000,001 corrected sweeps"), std::string::npos)
       << shown;
   EXPECT_NE(shown.find("outcome: stopped, no results written: Maximum iterations exceeded"),
             std::string::npos)

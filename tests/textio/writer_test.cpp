@@ -1,6 +1,7 @@
 #include "textio/writer.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cmath>
@@ -29,10 +30,12 @@ void write_items(Statement& statement, const std::vector<Item>& items) {
   }
 }
 
-// Runs `statements` on a fresh output file and returns the bytes the file holds afterwards.
+// Runs `statements` on a fresh output file and returns the bytes the file holds afterwards. The
+// file is the process's own, so that tests run in parallel do not share it.
 template <class Statements>
 std::string file_bytes(Statements statements) {
-  const std::string path = ::testing::TempDir() + "tessaro_writer_test.txt";
+  const std::string path =
+      ::testing::TempDir() + "tessaro_writer_test_" + std::to_string(::getpid()) + ".txt";
   std::remove(path.c_str());
   {
     OutputFile unit(path);
@@ -403,7 +406,8 @@ TEST(WriterFailures, NothingIsWrittenBeforeTheEnd) {
 // Infinities and not-a-numbers are told apart by their bits, so writing them raises no
 // floating-point exception, not even for a signalling not-a-number.
 TEST(WriterFields, NoTrapWhileWritingAnyValue) {
-  const std::string path = ::testing::TempDir() + "tessaro_writer_trap_test.txt";
+  const std::string path =
+      ::testing::TempDir() + "tessaro_writer_trap_test_" + std::to_string(::getpid()) + ".txt";
   EXPECT_EXIT(
       {
         enable_fp_traps();
