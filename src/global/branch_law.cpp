@@ -18,9 +18,9 @@ constexpr int max_root_steps = 50;
 
 // Newton's method on x + 2 log10(a + b x / Re) = 0 for x = 1 / sqrt(f), from x (the smooth-pipe
 // side, or the root of a nearby flow); the function is increasing and concave in x, so the
-// iterates settle in a few steps. Near the root the error after a step is below
-// (a + b x)'' / 2 (a + b x)' times the square of the step, less than 0.05 times it for every
-// x above 3: a step of root_settled times x leaves an error far below the rounding of x.
+// iterates settle in a few steps. Near the root the error after a step is about |F''| / 2 F'
+// times the square of the step, F the function above, which is less than 0.05 for every x above
+// 3: a step of root_settled times x leaves an error far below the rounding of x.
 constexpr double root_settled = 1.0e-8;
 constexpr double two_over_ln10 = 2.0 / ln10;
 
