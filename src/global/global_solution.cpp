@@ -101,7 +101,7 @@ Table<double> node_heads(const Network& net, const NetworkGraph& graph, NewtonSt
   for (std::int32_t k = graph.n_dead_ends; k >= 1; --k) {
     const std::int32_t b = graph.dead_end_branch[k];
     const std::int32_t g = graph.dead_end_group[k];
-    const double loss = head_loss(state.law[b], state.flow[b]).head;
+    const double loss = head_loss(branch_law(net, b), state.flow[b]).head;
     if (graph.node_group[net.first_node[b]] == g) {
       state.group_head[g] = state.group_head[graph.node_group[net.second_node[b]]] + loss;
     } else {
@@ -113,7 +113,8 @@ Table<double> node_heads(const Network& net, const NetworkGraph& graph, NewtonSt
   for (std::int32_t n = 1; n <= net.n_nodes; ++n) head[n] = state.group_head[graph.node_group[n]];
   for (std::int32_t b = 1; b <= net.n_branches; ++b) {
     if (graph.branch_kind[b] != BranchKind::given_flow) continue;
-    const double loss = net.length[b] == 0.0 ? 0.0 : head_loss(state.law[b], state.flow[b]).head;
+    const double loss =
+        net.length[b] == 0.0 ? 0.0 : head_loss(branch_law(net, b), state.flow[b]).head;
     const std::int32_t first = net.first_node[b];
     const std::int32_t second = net.second_node[b];
     if (graph.group_kind[graph.node_group[first]] == GroupKind::flow_terminal) {
@@ -193,17 +194,21 @@ void fill_solution(const Network& net, const NetworkGraph& graph, const NewtonSt
       solution.branch_regime[b] = FlowRegime::none;
       continue;
     }
-    const BranchLaw& law = state.law[b];
     if (state.held[b] != 0) {
       solution.branch_reynolds[b] = 2000.0;
-      solution.branch_friction[b] = std::fabs(dh) / (law.length_factor * q * q);
+      solution.branch_friction[b] = std::fabs(dh) / (branch_law(net, b).length_factor * q * q);
       solution.branch_regime[b] = FlowRegime::transition;
       ++result.held_branches;
       held.add(branch_label(net, b));
       continue;
     }
-    solution.branch_reynolds[b] = flow_reynolds_number(law, q);
-    solution.branch_friction[b] = friction_factor(law, q);
+    const double re = 4.0 * std::fabs(q) /
+                      (net.diameter[b] * static_cast<double>(net.kinematic_viscosity) * net.pi);
+    solution.branch_reynolds[b] = re;
+    // The solver leaves the friction factor of each flow it iterated; a given flow's is taken
+    // here.
+    solution.branch_friction[b] =
+        state.friction[b] != 0.0 ? state.friction[b] : friction_factor(branch_law(net, b), q);
     solution.branch_regime[b] =
         solution.branch_reynolds[b] < 2000.0 ? FlowRegime::laminar : FlowRegime::turbulent;
   }

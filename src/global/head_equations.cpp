@@ -11,123 +11,107 @@ namespace tessaro::global {
 
 namespace {
 
-std::size_t index(std::int32_t k) {
-  return static_cast<std::size_t>(k);
+std::size_t size_of(std::int64_t n) {
+  return static_cast<std::size_t>(n);
 }
 
 }  // namespace
 
-// The matrix holds its upper triangle column by column, the columns in the order of the
-// fill-reducing permutation: the column of unknown u is position_[u], with the rows above it of
-// the links that join u to another unknown, then u itself, so the diagonal is the last entry of
-// its column. Storing the matrix already permuted lets the numeric factorisation use it as it
-// stands, without forming the permuted matrix and its transpose at every iteration.
-HeadEquations::HeadEquations(std::int32_t n_unknowns, const Table<std::int32_t>& first_unknown,
-                             const Table<std::int32_t>& second_unknown)
+HeadEquations::HeadEquations(std::int32_t n_unknowns, const Table<std::int32_t>& first,
+                             const Table<std::int32_t>& second)
     : n_(n_unknowns) {
   cholmod_start(&common_);
   started_ = true;
   common_.print = 0;
   common_.error_handler = nullptr;
   // A supernodal factor where the analysis finds enough work per entry of the factor for the
-  // dense kernels to pay (large meshes), a simplicial one otherwise. Measured on the bench
-  // networks: simplicial is 2 times faster on a 10,000-branch grid (44 operations per entry) and
-  // 6 times on a sparse network of a million branches (41), supernodal 1.2 times on a
-  // 100,000-branch grid (115) and more on larger ones.
+  // dense kernels to pay (meshes), a simplicial one otherwise (networks that are mostly trees
+  // and chains).
   common_.supernodal = CHOLMOD_AUTO;
   common_.supernodal_switch = 100.0;
   check(common_.status == CHOLMOD_OK);
 
-  // First the pattern in the unknowns' own order, to find the fill-reducing permutation.
-  position_.create(n_);
-  for (std::int32_t u = 1; u <= n_; ++u) position_[u] = u;
-  build_matrix(first_unknown, second_unknown);
-  factor_ = cholmod_analyze(matrix_, &common_);
-  check(factor_ != nullptr && common_.status == CHOLMOD_OK);
-  const auto* permutation = static_cast<const int*>(factor_->Perm);
-  for (std::int32_t k = 1; k <= n_; ++k) position_[permutation[k - 1] + 1] = k;
-  cholmod_free_factor(&factor_, &common_);
-  cholmod_free_sparse(&matrix_, &common_);
+  // The fill-reducing order of the pattern in the unknowns' own numbering.
+  column_.create(n_);
+  for (std::int32_t u = 1; u <= n_; ++u) column_[u] = u;
+  cholmod_sparse* own_order = pattern(first, second);
+  Table<std::int32_t> order;
+  order.create(n_);
+  check(cholmod_amd(own_order, nullptr, 0, order.data(), &common_) != 0);
+  cholmod_free_sparse(&own_order, &common_);
+  for (std::int32_t c = 1; c <= n_; ++c) column_[order[c] + 1] = c;
 
-  // Then the permuted pattern, analysed once more in its own order.
-  build_matrix(first_unknown, second_unknown);
+  // The pattern in that order, analysed as it stands.
+  matrix_ = pattern(first, second);
+  values_ = static_cast<double*>(matrix_->x);
   common_.nmethods = 1;
   common_.method[0].ordering = CHOLMOD_NATURAL;
   common_.postorder = 0;
   factor_ = cholmod_analyze(matrix_, &common_);
   check(factor_ != nullptr && common_.status == CHOLMOD_OK);
-  rhs_ = cholmod_zeros(index(n_), 1, CHOLMOD_REAL, &common_);
+  rhs_ = cholmod_zeros(size_of(n_), 1, CHOLMOD_REAL, &common_);
   check(rhs_ != nullptr);
+  scale_.create(n_);
 }
 
-void HeadEquations::build_matrix(const Table<std::int32_t>& first_unknown,
-                                 const Table<std::int32_t>& second_unknown) {
-  const std::int32_t n_links = first_unknown.size();
-  auto column_of = [&](std::int32_t k) {
-    return std::max(position_[first_unknown[k]], position_[second_unknown[k]]);
-  };
-  auto row_of = [&](std::int32_t k) {
-    return std::min(position_[first_unknown[k]], position_[second_unknown[k]]);
-  };
-  // Rows of each column, duplicates included: counted, placed, then sorted and made unique.
-  Table<std::int32_t> column_start;
-  column_start.create(static_cast<std::int64_t>(n_) + 1);
-  for (std::int32_t k = 1; k <= n_links; ++k) column_start[column_of(k)] += 1;
+cholmod_sparse* HeadEquations::pattern(const Table<std::int32_t>& first,
+                                       const Table<std::int32_t>& second) {
+  const std::int32_t n_links = first.size();
+  auto column_of = [&](std::int32_t k) { return std::max(column_[first[k]], column_[second[k]]); };
+  auto row_of = [&](std::int32_t k) { return std::min(column_[first[k]], column_[second[k]]); };
+  // The links of each column, sorted by row.
+  Table<std::int32_t> start;
+  start.create(static_cast<std::int64_t>(n_) + 1);
+  for (std::int32_t k = 1; k <= n_links; ++k) start[column_of(k)] += 1;
   std::int32_t next = 1;
   for (std::int32_t c = 1; c <= n_; ++c) {
-    const std::int32_t count = column_start[c] + 1;
-    column_start[c] = next;
+    const std::int32_t count = start[c];
+    start[c] = next;
     next += count;
   }
-  column_start[n_ + 1] = next;
-  Table<std::int32_t> rows;
-  rows.create(next - 1);
+  start[n_ + 1] = next;
+  Table<std::int32_t> link_at;
+  link_at.create(static_cast<std::int64_t>(next) - 1);
   Table<std::int32_t> filled;
   filled.create(n_);
   for (std::int32_t k = 1; k <= n_links; ++k) {
     const std::int32_t c = column_of(k);
-    rows[column_start[c] + filled[c]++] = row_of(k);
+    link_at[start[c] + filled[c]++] = k;
+  }
+  for (std::int32_t c = 1; c <= n_; ++c) {
+    std::int32_t* begin = link_at.data() + start[c] - 1;
+    std::sort(begin, begin + filled[c],
+              [&](std::int32_t a, std::int32_t b) { return row_of(a) < row_of(b); });
   }
 
-  std::int64_t n_values = 0;
+  // Each column's distinct rows, then its diagonal; parallel links share their row's value.
+  std::int64_t n_values = n_;
   for (std::int32_t c = 1; c <= n_; ++c) {
-    rows[column_start[c] + filled[c]] = c;
-    std::int32_t* begin = rows.data() + column_start[c] - 1;
-    std::int32_t* end = begin + filled[c] + 1;
-    std::sort(begin, end);
-    n_values += std::unique(begin, end) - begin;
-  }
-
-  matrix_ = cholmod_allocate_sparse(index(n_), index(n_), static_cast<std::size_t>(n_values), 1, 1,
-                                    1, CHOLMOD_REAL, &common_);
-  check(matrix_ != nullptr);
-  auto* column_pointer = static_cast<int*>(matrix_->p);
-  auto* row_index = static_cast<int*>(matrix_->i);
-  int position = 0;
-  for (std::int32_t c = 1; c <= n_; ++c) {
-    column_pointer[c - 1] = position;
-    std::int32_t previous = 0;
-    for (std::int32_t e = column_start[c]; e < column_start[c + 1]; ++e) {
-      const std::int32_t r = rows[e];
-      if (r == 0 || r == previous) continue;
-      row_index[position++] = r - 1;
-      previous = r;
-      if (r == c) break;
+    for (std::int32_t e = start[c]; e < start[c + 1]; ++e) {
+      n_values += e == start[c] || row_of(link_at[e]) != row_of(link_at[e - 1]) ? 1 : 0;
     }
   }
-  column_pointer[n_] = position;
-
+  cholmod_sparse* matrix = cholmod_allocate_sparse(size_of(n_), size_of(n_), size_of(n_values), 1,
+                                                   1, 1, CHOLMOD_REAL, &common_);
+  check(matrix != nullptr);
+  auto* column_start = static_cast<int*>(matrix->p);
+  auto* row = static_cast<int*>(matrix->i);
   diagonal_slot_.create(n_);
-  for (std::int32_t u = 1; u <= n_; ++u) diagonal_slot_[u] = column_pointer[position_[u]] - 1;
   link_slot_.create(n_links);
-  for (std::int32_t k = 1; k <= n_links; ++k) {
-    const std::int32_t c = column_of(k);
-    const int r = row_of(k) - 1;
-    const int* begin = row_index + column_pointer[c - 1];
-    const int* end = row_index + column_pointer[c];
-    link_slot_[k] = static_cast<std::int32_t>(std::lower_bound(begin, end, r) - row_index);
+  int slot = 0;
+  for (std::int32_t c = 1; c <= n_; ++c) {
+    column_start[c - 1] = slot;
+    for (std::int32_t e = start[c]; e < start[c + 1]; ++e) {
+      const std::int32_t k = link_at[e];
+      if (e == start[c] || row_of(k) != row_of(link_at[e - 1])) row[slot++] = row_of(k) - 1;
+      link_slot_[k] = slot - 1;
+    }
+    diagonal_slot_[c] = slot;
+    row[slot++] = c - 1;
   }
-  scale_.create(n_);
+  column_start[n_] = slot;
+  std::fill_n(static_cast<double*>(matrix->x), slot, 0.0);
+  return matrix;
 }
 
 HeadEquations::~HeadEquations() {
@@ -149,38 +133,31 @@ void HeadEquations::check(bool ok) {
 }
 
 void HeadEquations::clear() {
-  auto* values = static_cast<double*>(matrix_->x);
-  std::fill(values, values + static_cast<int*>(matrix_->p)[n_], 0.0);
+  std::fill_n(values_, static_cast<int*>(matrix_->p)[n_], 0.0);
 }
 
 void HeadEquations::add_link(std::int32_t k, double conductance) {
-  auto* values = static_cast<double*>(matrix_->x);
-  values[link_slot_[k]] -= conductance;
+  values_[link_slot_[k]] -= conductance;
 }
 
-void HeadEquations::add_diagonal(std::int32_t u, double conductance) {
-  auto* values = static_cast<double*>(matrix_->x);
-  values[diagonal_slot_[u]] += conductance;
-}
-
-double HeadEquations::diagonal(std::int32_t u) const {
-  return static_cast<const double*>(matrix_->x)[diagonal_slot_[u]];
+void HeadEquations::add_diagonal(std::int32_t c, double conductance) {
+  values_[diagonal_slot_[c]] += conductance;
 }
 
 bool HeadEquations::factorise(double regularisation) {
-  auto* values = static_cast<double*>(matrix_->x);
-  const auto* column_pointer = static_cast<const int*>(matrix_->p);
-  const auto* row_index = static_cast<const int*>(matrix_->i);
-  for (std::int32_t c = 1; c <= n_; ++c) {
-    const double diagonal = values[column_pointer[c] - 1];
+  const auto* column_start = static_cast<const int*>(matrix_->p);
+  const auto* row = static_cast<const int*>(matrix_->i);
+  double* scale = scale_.data();
+  for (std::int32_t c = 0; c < n_; ++c) {
+    const double diagonal = values_[column_start[c + 1] - 1];
     if (!(diagonal > 0.0)) return false;
-    scale_[c] = 1.0 / std::sqrt(diagonal);
+    scale[c] = 1.0 / std::sqrt(diagonal);
   }
-  for (std::int32_t c = 1; c <= n_; ++c) {
-    for (int p = column_pointer[c - 1]; p < column_pointer[c]; ++p) {
-      values[p] *= scale_[row_index[p] + 1] * scale_[c];
+  for (std::int32_t c = 0; c < n_; ++c) {
+    for (int p = column_start[c]; p < column_start[c + 1]; ++p) {
+      values_[p] *= scale[row[p]] * scale[c];
     }
-    values[column_pointer[c] - 1] += regularisation;
+    values_[column_start[c + 1] - 1] += regularisation;
   }
   cholmod_factorize(matrix_, factor_, &common_);
   if (common_.status == CHOLMOD_NOT_POSDEF) return false;
@@ -190,19 +167,16 @@ bool HeadEquations::factorise(double regularisation) {
 
 void HeadEquations::solve(const Table<double>& rhs, Table<double>& x) {
   auto* b = static_cast<double*>(rhs_->x);
-  for (std::int32_t u = 1; u <= n_; ++u) {
-    const std::int32_t c = position_[u];
-    b[c - 1] = rhs[u] * scale_[c];
-  }
+  const double* scale = scale_.data();
+  const double* in = rhs.data();
+  for (std::int32_t c = 0; c < n_; ++c) b[c] = in[c] * scale[c];
   // The workspace and the solution are allocated by the first solve and reused after.
   check(cholmod_solve2(CHOLMOD_A, factor_, rhs_, nullptr, &solution_, nullptr, &work_y_, &work_e_,
                        &common_) != 0 &&
         common_.status == CHOLMOD_OK);
   const auto* z = static_cast<const double*>(solution_->x);
-  for (std::int32_t u = 1; u <= n_; ++u) {
-    const std::int32_t c = position_[u];
-    x[u] = z[c - 1] * scale_[c];
-  }
+  double* out = x.data();
+  for (std::int32_t c = 0; c < n_; ++c) out[c] = z[c] * scale[c];
 }
 
 }  // namespace tessaro::global

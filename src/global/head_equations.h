@@ -1,8 +1,9 @@
 // The linear head equations of one Newton iteration: a symmetric positive definite matrix over the
 // unknown heads, one entry per pair of unknowns that a branch joins, factorised by CHOLMOD. The
-// pattern and its fill-reducing ordering are analysed once (the matrix is then stored in that
-// order); every iteration refills the values, factorises them numerically and solves into the
-// same storage.
+// fill-reducing order is found once, by AMD, and the matrix is kept in that order: the unknowns
+// are addressed by their column in it, so that neither the values nor the right-hand sides are
+// ever permuted. The pattern is analysed once; every iteration refills the values, factorises them
+// numerically and solves into the same storage.
 #pragma once
 
 #include <cholmod.h>
@@ -15,50 +16,57 @@ namespace tessaro::global {
 
 class HeadEquations {
  public:
-  // The unknowns 1..n_unknowns and, for each of n_links links, the two unknowns it joins
-  // (first_unknown[k] != second_unknown[k], both from 1 up).
-  HeadEquations(std::int32_t n_unknowns, const Table<std::int32_t>& first_unknown,
-                const Table<std::int32_t>& second_unknown);
+  // The unknowns 1..n_unknowns and, for each link k, the two unknowns it joins (first[k] !=
+  // second[k], both from 1 up). Links between the same two unknowns share one value.
+  HeadEquations(std::int32_t n_unknowns, const Table<std::int32_t>& first,
+                const Table<std::int32_t>& second);
   ~HeadEquations();
   HeadEquations(const HeadEquations&) = delete;
   HeadEquations& operator=(const HeadEquations&) = delete;
 
-  // Sets every value to zero, then adds a conductance between the two unknowns of link k, or on
-  // the diagonal of one unknown.
+  // The column of unknown u in the fill-reducing order, 1..n_unknowns.
+  std::int32_t column(std::int32_t u) const { return column_[u]; }
+
+  // The matrix values, and where each conductance goes among them (0-based): the diagonal of
+  // column c, and the entry of link k off the diagonal.
+  double* values() { return values_; }
+  std::int32_t diagonal_slot(std::int32_t c) const { return diagonal_slot_[c]; }
+  std::int32_t link_slot(std::int32_t k) const { return link_slot_[k]; }
+
+  // Sets every value to zero; adds a conductance between the two unknowns of link k, or on the
+  // diagonal of column c.
   void clear();
   void add_link(std::int32_t k, double conductance);
-  void add_diagonal(std::int32_t u, double conductance);
-
-  double diagonal(std::int32_t u) const;
+  void add_diagonal(std::int32_t c, double conductance);
 
   // Factorises the matrix, each row and column scaled by the root of its diagonal so that
   // conductances many orders apart keep their accuracy, with `regularisation` added to the scaled
-  // diagonal. False when it is not positive definite. A factorisation that fails leaves the
-  // values scaled: clear and refill them before the next.
+  // diagonal. False when it is not positive definite. A factorisation leaves the values scaled:
+  // clear and refill them before the next.
   bool factorise(double regularisation);
 
-  // Solves for the unknowns with right-hand side rhs (1..n_unknowns) into x.
+  // Solves for the heads by column, rhs and x indexed 1..n_unknowns by column.
   void solve(const Table<double>& rhs, Table<double>& x);
 
  private:
   void check(bool ok);
-  // Fills matrix_, diagonal_slot_ and link_slot_ for the pattern of the links, each unknown u in
-  // column position_[u].
-  void build_matrix(const Table<std::int32_t>& first_unknown,
-                    const Table<std::int32_t>& second_unknown);
+  // The upper triangle's pattern, unknown u in column column_[u]: the rows of each column
+  // ascending, the diagonal last; fills diagonal_slot_ and link_slot_.
+  cholmod_sparse* pattern(const Table<std::int32_t>& first, const Table<std::int32_t>& second);
 
   std::int32_t n_ = 0;
   cholmod_common common_{};
+  bool started_ = false;
   cholmod_sparse* matrix_ = nullptr;
   cholmod_factor* factor_ = nullptr;
   cholmod_dense* rhs_ = nullptr;
   cholmod_dense* solution_ = nullptr;
   cholmod_dense* work_y_ = nullptr;
   cholmod_dense* work_e_ = nullptr;
-  bool started_ = false;
-  Table<std::int32_t> link_slot_;      // the position of link k's off-diagonal value
-  Table<std::int32_t> diagonal_slot_;  // the position of unknown u's diagonal value
-  Table<std::int32_t> position_;       // the column of unknown u in the permuted matrix
+  double* values_ = nullptr;
+  Table<std::int32_t> column_;         // per unknown
+  Table<std::int32_t> diagonal_slot_;  // per column
+  Table<std::int32_t> link_slot_;      // per link
   Table<double> scale_;                // per column
 };
 

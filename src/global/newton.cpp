@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 
+#include "global/branch_law.h"
 #include "global/head_equations.h"
 #include "model/messages.h"
 #include "textio/log.h"
@@ -12,409 +13,461 @@ namespace tessaro::global {
 
 namespace {
 
-// The heads have settled when a step moves none of them by more than this fraction of the
-// largest head, or when no junction is out of balance by more than this fraction of the largest
-// flow.
-constexpr double settled_head_step = 1.0e-13;
-constexpr double settled_imbalance = 1.0e-15;
-// The heads have also settled when a whole step no longer halves the largest imbalance once it
-// is below this fraction of the largest flow: the flows that the heads give are then as exact as
-// the rounding of the heads allows, and only flows kept as unknowns balance further.
-constexpr double stalled_imbalance = 1.0e-8;
-constexpr double stalled_reduction = 0.5;
-// A whole step that leaves no junction out of balance by more than this fraction of the largest
-// flow is close enough for the flow refinement to finish the balance, the head differences
-// still matching their flows' head losses far inside their target.
-constexpr double refinable_imbalance = 1.0e-9;
-// After the refinement of the flows every junction balances to this fraction of the largest flow.
-constexpr double balanced_imbalance = 1.0e-13;
-// A refinement that comes early is kept only when every head difference also matches its flow's
-// head loss to this fraction of the largest head difference.
-constexpr double balanced_head_loss = 1.0e-12;
-// A branch held at the jump has no slope. In the step that first finds it held it keeps this
-// fraction of its laminar slope, so that a junction reached only through held branches still
-// takes a sound step; while it stays held it keeps the second, smaller fraction, nearer its true
-// slope of 0, so that the last steps converge fast rather than by a constant factor, yet not so
-// small that a junction held on all sides is sent far and its step cut to nothing.
-constexpr double held_slope_fraction = 1.0e-1;
-constexpr double settled_held_slope_fraction = 1.0e-3;
-// Where the head equations are singular even so, they are solved with these amounts added to
-// the scaled diagonal in turn (which shortens the step but keeps it a rising direction); a
-// junction whose branches all lack a slope takes this fraction of their laminar slopes.
-constexpr double regularisations[] = {0.0, 1.0e-10, 1.0e-6};
-constexpr double bare_diagonal_fraction = 1.0e-10;
-// The step is shortened until the slope of the concave function along it has fallen to no less
-// than -curvature_limit times its slope at the start, in at most max_shortenings trials.
-constexpr double curvature_limit = 0.5;
-constexpr int max_shortenings = 30;
-constexpr int refinements = 3;
-// The starting heads come from this many iterations on the flows, which count as iterations.
+// The first iterations start from flows of Re 1e5 and draw every branch by the law of its
+// current flow, whichever side of the jump that is; after the first of them every flow is set
+// from its head difference. They find the neighbourhood of the solution, from any start, in a
+// few steps; the held state comes in after them.
 constexpr double starting_reynolds = 1.0e5;
-constexpr int start_passes = 8;
+constexpr std::int32_t free_iterations = 4;
+// A held branch keeps this fraction of its laminar conductance in the head equations, where its
+// true slope is 0: enough that a junction held on all sides keeps an equation of its own, too
+// little to move the solution. The flow it lets through the branch is taken back by the next
+// iteration, which draws the held branch towards its jump flow.
+constexpr double held_conductance = 1.0e-6;
+// A branch leaving the held state starts just inside its new regime, by this fraction of the
+// jump flow: its head difference came from equations in which the branch had almost no
+// conductance, so it says which way the branch goes but not how far.
+constexpr double leaving_margin = 1.0e-3;
+// Converged: every junction balances to the first fraction of the largest flow, every head
+// difference matches its flow's head loss to the second fraction of the largest head difference,
+// and every held flow is its jump flow to that fraction (its head difference lies between the two
+// laws' losses at the jump, or it would have left).
+constexpr double converged_imbalance = 1.0e-13;
+constexpr double converged_head_loss = 1.0e-12;
+// Where the rounding of heads and flows keeps the residuals above those bounds, residuals below
+// these are taken once an iteration no longer halves them.
+constexpr double rounding_imbalance = 1.0e-11;
+constexpr double rounding_head_loss = 1.0e-11;
+// Amounts added in turn to the scaled diagonal when the head equations are not positive
+// definite (the step is shortened but keeps its direction).
+constexpr double regularisations[] = {0.0, 1.0e-10, 1.0e-6};
 
-class Iteration {
+enum class Regime : std::uint8_t { laminar, turbulent, held };
+
+double side_of(double q) {
+  return q < 0.0 ? -1.0 : 1.0;
+}
+
+Regime regime_of_flow(const BranchLaw& law, double q) {
+  return std::fabs(q) < law.jump_flow ? Regime::laminar : Regime::turbulent;
+}
+
+class GradientIteration {
  public:
-  Iteration(const Network& net, const NetworkGraph& graph, NewtonState& state)
-      : net_(net), graph_(graph), s_(state) {
-    list_links();
-    slope_.create(net.n_branches);
-    root_.create(net.n_branches);
-    imbalance_.create(graph.n_groups);
-    step_.create(graph.n_unknowns);
-    start_head_.create(graph.n_unknowns);
-    if (graph.n_unknowns > 0) {
-      equations_ = std::make_unique<HeadEquations>(graph.n_unknowns, link_first_, link_second_);
-    }
-  }
+  GradientIteration(const Network& net, const NetworkGraph& graph, NewtonState& state)
+      : net_(net), graph_(graph), s_(state) {}
 
   void run();
 
  private:
-  std::int32_t unknown_at(std::int32_t node) const {
-    return graph_.group_unknown[graph_.node_group[node]];
-  }
-  double head_diff(std::int32_t b) const {
-    return s_.group_head[first_group_[b]] - s_.group_head[second_group_[b]];
-  }
-  bool carries_flow(std::int32_t b) const {
-    const BranchKind kind = graph_.branch_kind[b];
-    return kind == BranchKind::law || kind == BranchKind::given_flow ||
-           kind == BranchKind::dead_end;
-  }
-  double step_across(std::int32_t b) const {
-    const std::int32_t u = first_unknown_[b];
-    const std::int32_t v = second_unknown_[b];
-    return (u != 0 ? step_[u] : 0.0) - (v != 0 ? step_[v] : 0.0);
-  }
+  void set_branches_outside_the_equations();
   void list_links();
-  void flows_from_heads();
-  void measure_imbalance();
-  double slope_along_step() const;
-  void move_heads(double t);
-  void assemble();
+  void start_flows();
+  void linearise();
+  bool converged() const;
   void factorise();
-  void solve_imbalance();
-  void start_heads();
-  double take_step();
-  void refine_flows();
-  void measure_energy_residual();
+  void move_heads_and_flows();
+  void take_flows_of_heads();
+  void finish();
+
+  double head_diff(std::int32_t k) const {
+    const std::int32_t u = first_[k];
+    const std::int32_t v = second_[k];
+    return (u != 0 ? head_[u] : 0.0) - (v != 0 ? head_[v] : 0.0) + offset_[k];
+  }
 
   const Network& net_;
   const NetworkGraph& graph_;
   NewtonState& s_;
-  // The branches with a law between two different unknowns, and their link in the equations.
-  Table<std::int32_t> branch_link_;
-  Table<std::int32_t> link_first_;
-  Table<std::int32_t> link_second_;
-  // The groups and unknowns (0 for none) at the two ends of each branch, looked up once.
-  Table<std::int32_t> first_group_;
-  Table<std::int32_t> second_group_;
-  Table<std::int32_t> first_unknown_;
-  Table<std::int32_t> second_unknown_;
-  Table<double> diagonal_;    // per unknown: the sum of the slopes of its branches
-  Table<double> slope_;       // dQ/dh of each branch at its head difference
-  Table<double> root_;        // the Colebrook-White root of each branch's last flow, 0 for none
-  Table<double> imbalance_;   // per group: the net inflow of the current flows
-  Table<double> step_;        // the Newton step of the unknown heads
-  Table<double> start_head_;  // the unknown heads where the step started
+
+  // The links: the branches with a law whose head difference involves an unknown head, ordered
+  // by the column of the head equations they end in. Per link: the branch, the columns of its
+  // first and second node's heads (0 for a fixed head), the fixed heads' part of its head
+  // difference, its off-diagonal value (-1 for none), its law, flow, regime, the Colebrook-White
+  // root of its last flow (0 for none), and the line its head loss is drawn as: a conductance
+  // and the head difference it misses at the current heads.
+  std::int32_t n_links_ = 0;
+  Table<std::int32_t> branch_;
+  Table<std::int32_t> first_;
+  Table<std::int32_t> second_;
+  Table<double> offset_;
+  Table<std::int32_t> slot_;
+  Table<BranchLaw> law_;
+  Table<double> flow_;
+  Table<Regime> regime_;
+  Table<double> root_;
+  Table<double> conductance_;
+  Table<double> missing_;
+
+  // Per column of the head equations: the head, the step of the last iteration, the net inflow
+  // of the current flows, the right-hand side, and the inflow of the given flows and cut trees.
+  std::int32_t n_ = 0;
   std::unique_ptr<HeadEquations> equations_;
+  Table<double> head_;
+  Table<double> step_;
+  Table<double> inflow_;
+  Table<double> rhs_;
+  Table<double> given_inflow_;
+  Table<std::uint8_t> bare_;  // 1 for a column no link reaches: its head stays where it is
+
+  // The state of the iteration.
+  bool free_ = true;
+  bool moved_ = false;  // the flows have been moved along their lines since they were set
+  double mass_ = 0.0;
+  double energy_ = 0.0;
+  double last_mass_ = 0.0;
+  double last_energy_ = 0.0;
+  double off_jump_ = 0.0;  // the largest distance of a held flow from its jump flow, relative
+  double largest_flow_ = 0.0;
+  double largest_head_diff_ = 0.0;
+  double largest_given_flow_ = 0.0;
 };
 
-void Iteration::list_links() {
-  first_group_.create(net_.n_branches);
-  second_group_.create(net_.n_branches);
-  first_unknown_.create(net_.n_branches);
-  second_unknown_.create(net_.n_branches);
-  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    first_group_[b] = graph_.node_group[net_.first_node[b]];
-    second_group_[b] = graph_.node_group[net_.second_node[b]];
-    first_unknown_[b] = graph_.group_unknown[first_group_[b]];
-    second_unknown_[b] = graph_.group_unknown[second_group_[b]];
-  }
-  diagonal_.create(graph_.n_unknowns);
-  branch_link_.create(net_.n_branches);
-  std::int32_t n_links = 0;
-  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    if (graph_.branch_kind[b] != BranchKind::law) continue;
-    const std::int32_t u = unknown_at(net_.first_node[b]);
-    const std::int32_t v = unknown_at(net_.second_node[b]);
-    if (u != 0 && v != 0 && u != v) branch_link_[b] = ++n_links;
-  }
-  link_first_.create(n_links);
-  link_second_.create(n_links);
-  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    const std::int32_t k = branch_link_[b];
-    if (k == 0) continue;
-    link_first_[k] = unknown_at(net_.first_node[b]);
-    link_second_[k] = unknown_at(net_.second_node[b]);
-  }
-}
-
-// Every branch with a law takes the flow of its head difference, and the slope there.
-void Iteration::flows_from_heads() {
-  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    if (graph_.branch_kind[b] != BranchKind::law) continue;
-    const BranchLaw& law = s_.law[b];
-    const FlowOfHead at = flow_of_head(law, head_diff(b));
-    s_.flow[b] = at.flow;
-    const double fraction = s_.held[b] != 0 ? settled_held_slope_fraction : held_slope_fraction;
-    s_.held[b] = at.held ? 1 : 0;
-    slope_[b] = at.held ? fraction / law.laminar_resistance : at.slope;
-  }
-}
-
-// The net inflow of every group from the flows of the branches between groups.
-void Iteration::measure_imbalance() {
-  for (std::int32_t g = 1; g <= graph_.n_groups; ++g) imbalance_[g] = 0.0;
-  s_.largest_flow = 0.0;
-  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    if (!carries_flow(b)) continue;
-    const double q = s_.flow[b];
-    s_.largest_flow = std::fmax(s_.largest_flow, std::fabs(q));
-    imbalance_[first_group_[b]] -= q;
-    imbalance_[second_group_[b]] += q;
-  }
-  s_.mass_residual = 0.0;
-  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
-    s_.mass_residual = std::fmax(s_.mass_residual, std::fabs(imbalance_[graph_.unknown_group[u]]));
-  }
-}
-
-// The slope along the step of the concave function whose gradient is the imbalance.
-double Iteration::slope_along_step() const {
-  double slope = 0.0;
-  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
-    slope += step_[u] * imbalance_[graph_.unknown_group[u]];
-  }
-  return slope;
-}
-
-void Iteration::move_heads(double t) {
-  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
-    s_.group_head[graph_.unknown_group[u]] = start_head_[u] + t * step_[u];
-  }
-}
-
-// The head equations at the current slopes: for every unknown group, the sum of the slopes of
-// its branches on the diagonal, minus the slope of each branch to another unknown off it.
-void Iteration::assemble() {
-  equations_->clear();
-  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) diagonal_[u] = 0.0;
-  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    if (graph_.branch_kind[b] != BranchKind::law || first_group_[b] == second_group_[b]) continue;
-    const std::int32_t u = first_unknown_[b];
-    const std::int32_t v = second_unknown_[b];
-    if (u != 0) diagonal_[u] += slope_[b];
-    if (v != 0) diagonal_[v] += slope_[b];
-    if (branch_link_[b] != 0) equations_->add_link(branch_link_[b], slope_[b]);
-  }
-  bool bare = false;
-  for (std::int32_t u = 1; u <= graph_.n_unknowns && !bare; ++u) bare = !(diagonal_[u] > 0.0);
-  if (bare) {
-    for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-      if (graph_.branch_kind[b] != BranchKind::law) continue;
-      const double small = bare_diagonal_fraction / s_.law[b].laminar_resistance;
-      for (const std::int32_t u : {first_unknown_[b], second_unknown_[b]}) {
-        if (u != 0 && !(diagonal_[u] > small)) diagonal_[u] += small;
+void GradientIteration::run() {
+  set_branches_outside_the_equations();
+  list_links();
+  if (n_links_ > 0) {
+    start_flows();
+    for (;;) {
+      last_mass_ = mass_;
+      last_energy_ = energy_;
+      linearise();
+      if (converged()) break;
+      if (s_.iterations >= net_.max_iterations) {
+        log_sentence(message::iterations_exceeded);
+        log_sentence(message::largest_imbalance, mass_);
+        stop_run();
       }
+      ++s_.iterations;
+      factorise();
+      move_heads_and_flows();
+      if (free_ && s_.iterations == 1) take_flows_of_heads();
+      if (s_.iterations == free_iterations) free_ = false;
     }
   }
-  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) equations_->add_diagonal(u, diagonal_[u]);
+  finish();
 }
 
-void Iteration::factorise() {
+// Branches with a law whose two ends share one head carry no flow; those between two fixed heads
+// carry the flow of their head difference. Neither takes part in the equations.
+void GradientIteration::set_branches_outside_the_equations() {
+  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
+    if (graph_.branch_kind[b] != BranchKind::law) continue;
+    const std::int32_t g1 = graph_.node_group[net_.first_node[b]];
+    const std::int32_t g2 = graph_.node_group[net_.second_node[b]];
+    const bool link = graph_.group_unknown[g1] != 0 || graph_.group_unknown[g2] != 0;
+    if (g1 == g2 || link) continue;
+    const BranchLaw law = branch_law(net_, b);
+    const FlowOfHead at = flow_of_head(law, graph_.group_head[g1] - graph_.group_head[g2]);
+    s_.flow[b] = at.flow;
+    s_.held[b] = at.held ? 1 : 0;
+    if (!at.held && at.flow != 0.0) s_.friction[b] = friction_factor(law, at.flow);
+  }
+}
+
+void GradientIteration::list_links() {
+  n_ = graph_.n_unknowns;
+  // The links, and among them the pairs of unknowns that the head equations join.
+  Table<std::int32_t> link_branch;
+  Table<std::int32_t> pair_of_link;
+  link_branch.create(net_.n_branches);
+  pair_of_link.create(net_.n_branches);
+  std::int32_t n_pairs = 0;
+  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
+    if (graph_.branch_kind[b] != BranchKind::law) continue;
+    const std::int32_t g1 = graph_.node_group[net_.first_node[b]];
+    const std::int32_t g2 = graph_.node_group[net_.second_node[b]];
+    const std::int32_t u = graph_.group_unknown[g1];
+    const std::int32_t v = graph_.group_unknown[g2];
+    if (g1 == g2 || (u == 0 && v == 0)) continue;
+    link_branch[++n_links_] = b;
+    if (u != 0 && v != 0) pair_of_link[n_links_] = ++n_pairs;
+  }
+  if (n_ == 0) return;
+  Table<std::int32_t> pair_first;
+  Table<std::int32_t> pair_second;
+  pair_first.create(n_pairs);
+  pair_second.create(n_pairs);
+  for (std::int32_t k = 1; k <= n_links_; ++k) {
+    const std::int32_t p = pair_of_link[k];
+    if (p == 0) continue;
+    const std::int32_t b = link_branch[k];
+    pair_first[p] = graph_.group_unknown[graph_.node_group[net_.first_node[b]]];
+    pair_second[p] = graph_.group_unknown[graph_.node_group[net_.second_node[b]]];
+  }
+  equations_ = std::make_unique<HeadEquations>(n_, pair_first, pair_second);
+
+  // The links ordered by the column they end in, so that every pass over them reads and writes
+  // the equations' values and the heads in the order they are stored.
+  auto column_of = [&](std::int32_t g) {
+    const std::int32_t u = graph_.group_unknown[g];
+    return u != 0 ? equations_->column(u) : 0;
+  };
+  Table<std::int32_t> start;
+  start.create(n_);
+  for (std::int32_t k = 1; k <= n_links_; ++k) {
+    const std::int32_t b = link_branch[k];
+    const std::int32_t c = std::max(column_of(graph_.node_group[net_.first_node[b]]),
+                                    column_of(graph_.node_group[net_.second_node[b]]));
+    start[c] += 1;
+  }
+  std::int32_t next = 1;
+  for (std::int32_t c = 1; c <= n_; ++c) {
+    const std::int32_t count = start[c];
+    start[c] = next;
+    next += count;
+  }
+  branch_.create(n_links_);
+  first_.create(n_links_);
+  second_.create(n_links_);
+  offset_.create(n_links_);
+  slot_.create(n_links_);
+  law_.create(n_links_);
+  bare_.create(n_);
+  for (std::int32_t c = 1; c <= n_; ++c) bare_[c] = 1;
+  for (std::int32_t link = 1; link <= n_links_; ++link) {
+    const std::int32_t b = link_branch[link];
+    const std::int32_t g1 = graph_.node_group[net_.first_node[b]];
+    const std::int32_t g2 = graph_.node_group[net_.second_node[b]];
+    const std::int32_t c1 = column_of(g1);
+    const std::int32_t c2 = column_of(g2);
+    const std::int32_t k = start[std::max(c1, c2)]++;
+    branch_[k] = b;
+    first_[k] = c1;
+    second_[k] = c2;
+    offset_[k] = (c1 == 0 ? graph_.group_head[g1] : 0.0) - (c2 == 0 ? graph_.group_head[g2] : 0.0);
+    slot_[k] = pair_of_link[link] != 0 ? equations_->link_slot(pair_of_link[link]) : -1;
+    law_[k] = branch_law(net_, b);
+    for (const std::int32_t c : {c1, c2}) {
+      if (c != 0) bare_[c] = 0;
+    }
+  }
+
+  flow_.create(n_links_);
+  regime_.create(n_links_);
+  root_.create(n_links_);
+  conductance_.create(n_links_);
+  missing_.create(n_links_);
+  head_.create(n_);
+  step_.create(n_);
+  inflow_.create(n_);
+  rhs_.create(n_);
+  given_inflow_.create(n_);
+  for (std::int32_t u = 1; u <= n_; ++u) {
+    head_[equations_->column(u)] = s_.group_head[graph_.unknown_group[u]];
+  }
+  // The given flows and the flows of cut trees enter the balance as they are.
+  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
+    const BranchKind kind = graph_.branch_kind[b];
+    if (kind != BranchKind::given_flow && kind != BranchKind::dead_end) continue;
+    const double q = graph_.given_flow[b];
+    largest_given_flow_ = std::fmax(largest_given_flow_, std::fabs(q));
+    const std::int32_t c1 = column_of(graph_.node_group[net_.first_node[b]]);
+    const std::int32_t c2 = column_of(graph_.node_group[net_.second_node[b]]);
+    if (c1 != 0) given_inflow_[c1] -= q;
+    if (c2 != 0) given_inflow_[c2] += q;
+  }
+}
+
+void GradientIteration::start_flows() {
+  for (std::int32_t k = 1; k <= n_links_; ++k) {
+    flow_[k] = starting_reynolds * law_[k].reynolds_denominator / 4.0;
+    regime_[k] = regime_of_flow(law_[k], flow_[k]);
+  }
+}
+
+// Every link's head loss drawn as the line through its current flow, the head equations of those
+// lines, and the residuals of the current flows and heads.
+void GradientIteration::linearise() {
+  equations_->clear();
+  double* values = equations_->values();
+  double* inflow = inflow_.data() - 1;
+  double* rhs = rhs_.data() - 1;
+  for (std::int32_t c = 1; c <= n_; ++c) {
+    inflow[c] = given_inflow_[c];
+    rhs[c] = 0.0;
+  }
+  energy_ = 0.0;
+  off_jump_ = 0.0;
+  largest_flow_ = largest_given_flow_;
+  largest_head_diff_ = 0.0;
+  for (std::int32_t k = 1; k <= n_links_; ++k) {
+    const BranchLaw& law = law_[k];
+    const double dh = head_diff(k);
+    const double q = flow_[k];
+    double conductance = 0.0;
+    double missing = 0.0;
+    switch (regime_[k]) {
+      case Regime::laminar:
+        conductance = 1.0 / law.laminar_resistance;
+        missing = dh - law.laminar_resistance * q;
+        energy_ = std::fmax(energy_, std::fabs(missing));
+        break;
+      case Regime::turbulent: {
+        const HeadLoss loss = head_loss(law, q, root_[k]);
+        conductance = 1.0 / loss.slope;
+        missing = dh - loss.head;
+        energy_ = std::fmax(energy_, std::fabs(missing));
+        break;
+      }
+      case Regime::held:
+        // The line through the jump flow, of almost no slope: the flow off the jump is missing.
+        conductance = held_conductance / law.laminar_resistance;
+        missing = (side_of(q) * law.jump_flow - q) / conductance;
+        off_jump_ = std::fmax(off_jump_, std::fabs(side_of(q) * law.jump_flow - q) / law.jump_flow);
+        break;
+    }
+    conductance_[k] = conductance;
+    missing_[k] = missing;
+    largest_flow_ = std::fmax(largest_flow_, std::fabs(q));
+    largest_head_diff_ = std::fmax(largest_head_diff_, std::fabs(dh));
+    // The flow of the line at the current heads leaves the first node and reaches the second.
+    const double line_flow_change = conductance * missing;
+    const std::int32_t u = first_[k];
+    const std::int32_t v = second_[k];
+    if (u != 0) {
+      inflow[u] -= q;
+      rhs[u] -= line_flow_change;
+      values[equations_->diagonal_slot(u)] += conductance;
+    }
+    if (v != 0) {
+      inflow[v] += q;
+      rhs[v] += line_flow_change;
+      values[equations_->diagonal_slot(v)] += conductance;
+    }
+    if (slot_[k] >= 0) values[slot_[k]] -= conductance;
+  }
+  mass_ = 0.0;
+  for (std::int32_t c = 1; c <= n_; ++c) {
+    if (bare_[c] != 0) {
+      values[equations_->diagonal_slot(c)] = 1.0;
+      continue;
+    }
+    mass_ = std::fmax(mass_, std::fabs(inflow[c]));
+    rhs[c] += inflow[c];
+  }
+}
+
+bool GradientIteration::converged() const {
+  if (!moved_) return false;
+  const double mass = mass_ / largest_flow_;
+  const double energy = energy_ / largest_head_diff_;
+  if (!(mass > converged_imbalance) && !(energy > converged_head_loss) &&
+      !(off_jump_ > converged_head_loss)) {
+    return true;
+  }
+  const bool stalled = !(mass_ < 0.5 * last_mass_) && !(energy_ < 0.5 * last_energy_);
+  return stalled && !(mass > rounding_imbalance) && !(energy > rounding_head_loss) &&
+         !(off_jump_ > rounding_head_loss);
+}
+
+void GradientIteration::factorise() {
   for (const double regularisation : regularisations) {
-    assemble();
+    if (regularisation > 0.0) linearise();
     if (equations_->factorise(regularisation)) return;
   }
   log_sentence(message::factorisation_failed);
   stop_run();
 }
 
-// The head step that the linearised balance asks for against the current imbalance.
-void Iteration::solve_imbalance() {
-  Table<double>& rhs = start_head_;
-  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
-    rhs[u] = imbalance_[graph_.unknown_group[u]];
-  }
-  equations_->solve(rhs, step_);
-  for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
-    start_head_[u] = s_.group_head[graph_.unknown_group[u]];
-  }
-}
-
-// The starting heads: a few iterations of Newton's method on the flows (each branch's law drawn
-// as the line through its current flow, the heads solved for, the flows taken along the lines),
-// from flows of Re 1e5. Such iterations reach the neighbourhood of the solution quickly, where
-// the steps on the heads then converge.
-void Iteration::start_heads() {
-  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    if (graph_.branch_kind[b] != BranchKind::law) continue;
-    s_.flow[b] = starting_reynolds * s_.law[b].reynolds_denominator / 4.0;
-  }
-  for (int pass = 0; pass < start_passes && s_.iterations < net_.max_iterations; ++pass) {
-    ++s_.iterations;
-    for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-      if (graph_.branch_kind[b] != BranchKind::law) continue;
-      const HeadLoss loss = head_loss(s_.law[b], s_.flow[b], root_[b]);
-      slope_[b] = 1.0 / loss.slope;
-      s_.flow[b] += slope_[b] * (head_diff(b) - loss.head);
+// The heads solved for, and every flow moved along its line to them. A branch whose flow leaves
+// the regime its line was drawn in changes regime: one that reaches Re 2000 takes the regime its
+// head difference says, held or beyond; a held one whose head difference leaves the two laws'
+// head losses at the jump starts again on that side.
+void GradientIteration::move_heads_and_flows() {
+  equations_->solve(rhs_, step_);
+  for (std::int32_t c = 1; c <= n_; ++c) head_[c] += step_[c];
+  moved_ = true;
+  for (std::int32_t k = 1; k <= n_links_; ++k) {
+    const BranchLaw& law = law_[k];
+    const std::int32_t u = first_[k];
+    const std::int32_t v = second_[k];
+    const double step = (u != 0 ? step_[u] : 0.0) - (v != 0 ? step_[v] : 0.0);
+    const double q = flow_[k];
+    const double line_flow = q + conductance_[k] * (missing_[k] + step);
+    const Regime regime = regime_[k];
+    if (free_) {
+      flow_[k] = line_flow;
+      regime_[k] = regime_of_flow(law, line_flow);
+      continue;
     }
-    measure_imbalance();
-    factorise();
-    solve_imbalance();
-    move_heads(1.0);
-    double moved = 0.0;
-    double largest = 0.0;
-    for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
-      moved = std::fmax(moved, std::fabs(step_[u]));
-      largest = std::fmax(largest, std::fabs(s_.group_head[graph_.unknown_group[u]]));
-    }
-    if (moved <= settled_head_step * largest) return;
-    for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-      if (graph_.branch_kind[b] == BranchKind::law) s_.flow[b] += slope_[b] * step_across(b);
-    }
-  }
-}
-
-// One Newton step on the heads, shortened while the function would fall along it: the whole
-// step first; while it overshoots the rise along it, regula falsi on the slope between the last
-// point where the function still rose and the first where it fell too steeply.
-double Iteration::take_step() {
-  factorise();
-  solve_imbalance();
-  const double start_slope = slope_along_step();
-  double low = 0.0;
-  double low_slope = start_slope;
-  double high = 1.0;
-  double t = 1.0;
-  for (int trial = 0;; ++trial) {
-    move_heads(t);
-    flows_from_heads();
-    measure_imbalance();
-    const double slope = slope_along_step();
-    if (!(start_slope > 0.0) || slope >= -curvature_limit * start_slope ||
-        trial == max_shortenings) {
-      return t;
-    }
-    high = t;
-    const double high_slope = slope;
-    if (slope > 0.0) {
-      low = t;
-      low_slope = slope;
-    }
-    t = low + (high - low) * low_slope / (low_slope - high_slope);
-    if (!(t > low && t < high)) t = 0.5 * (low + high);
-  }
-}
-
-// The flows as unknowns of their own: each pass solves for the head corrections that the
-// remaining imbalance asks for and moves every flow along its slope, which balances the
-// junctions to the rounding of the flows themselves rather than of the heads times the slopes.
-// A held branch keeps its jump flow: the equations are factorised once more with no slope for it.
-void Iteration::refine_flows() {
-  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    if (graph_.branch_kind[b] == BranchKind::law && s_.held[b] != 0) slope_[b] = 0.0;
-  }
-  factorise();
-  for (int pass = 0; pass < refinements; ++pass) {
-    measure_imbalance();
-    if (s_.mass_residual <= settled_imbalance * s_.largest_flow) return;
-    solve_imbalance();
-    move_heads(1.0);
-    for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-      if (graph_.branch_kind[b] == BranchKind::law) s_.flow[b] += slope_[b] * step_across(b);
-    }
-  }
-  measure_imbalance();
-}
-
-// The largest difference between a branch's head difference and the head loss of its flow; for
-// a held branch, how far its head difference lies outside the two laws' head losses at the jump.
-void Iteration::measure_energy_residual() {
-  s_.energy_residual = 0.0;
-  s_.largest_head_diff = 0.0;
-  for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    if (graph_.branch_kind[b] != BranchKind::law) continue;
-    const BranchLaw& law = s_.law[b];
-    const double dh = head_diff(b);
-    s_.largest_head_diff = std::fmax(s_.largest_head_diff, std::fabs(dh));
-    double residual = 0.0;
-    if (s_.held[b] != 0) {
-      const double h = std::fabs(dh);
-      if (h < law.laminar_jump_head) residual = law.laminar_jump_head - h;
-      if (h > law.turbulent_jump_head) residual = h - law.turbulent_jump_head;
-    } else {
-      residual = std::fabs(dh - head_loss(law, s_.flow[b]).head);
-    }
-    s_.energy_residual = std::fmax(s_.energy_residual, residual);
-  }
-}
-
-void Iteration::run() {
-  if (graph_.n_unknowns > 0) start_heads();
-  flows_from_heads();
-  measure_imbalance();
-  if (graph_.n_unknowns > 0) {
-    double last_step = 0.0;
-    double last_residual = 0.0;
-    bool may_refine_early = true;
-    for (;;) {
-      // Settled: nothing is out of balance, or the last step moved no head beyond its rounding.
-      // Close enough: a whole step has left only a small imbalance, or has stopped reducing one.
-      // The flows are then refined; if a junction still misses its balance, or (unless the
-      // flows of the heads balanced already) a head difference its flow's head loss, the steps go
-      // on.
-      const bool balanced = s_.mass_residual <= settled_imbalance * s_.largest_flow;
-      bool settled = balanced;
-      bool early = false;
-      if (!settled && s_.iterations > 0) {
-        double moved = 0.0;
-        double largest = 0.0;
-        for (std::int32_t u = 1; u <= graph_.n_unknowns; ++u) {
-          const double head = s_.group_head[graph_.unknown_group[u]];
-          moved = std::fmax(moved, std::fabs(head - start_head_[u]));
-          largest = std::fmax(largest, std::fabs(head));
+    const double side = side_of(q);
+    bool stays = false;
+    switch (regime) {
+      case Regime::laminar:
+        stays = std::fabs(line_flow) < law.jump_flow;
+        break;
+      case Regime::turbulent:
+        stays = side_of(line_flow) == side && std::fabs(line_flow) >= law.jump_flow;
+        break;
+      case Regime::held: {
+        const double dh = side * head_diff(k);
+        if (dh < law.laminar_jump_head) {
+          flow_[k] = side * law.jump_flow * (1.0 - leaving_margin);
+          regime_[k] = Regime::laminar;
+        } else if (dh > law.turbulent_jump_head) {
+          flow_[k] = side * law.jump_flow * (1.0 + leaving_margin);
+          regime_[k] = Regime::turbulent;
+        } else {
+          flow_[k] = line_flow;
         }
-        settled = moved <= settled_head_step * largest;
-        const double small = s_.mass_residual / s_.largest_flow;
-        early =
-            !settled && may_refine_early && last_step == 1.0 &&
-            (small <= refinable_imbalance ||
-             (small <= stalled_imbalance && s_.mass_residual > stalled_reduction * last_residual));
+        continue;
       }
-      if (settled || early) {
-        refine_flows();
-        bool done = s_.mass_residual <= balanced_imbalance * s_.largest_flow;
-        if (done && !balanced) {
-          measure_energy_residual();
-          done = s_.energy_residual <= balanced_head_loss * s_.largest_head_diff;
-          may_refine_early = done;
-        }
-        if (done) break;
-        flows_from_heads();
-        measure_imbalance();
-      }
-      if (s_.iterations >= net_.max_iterations) {
-        log_sentence(message::iterations_exceeded);
-        log_sentence(message::largest_imbalance, s_.mass_residual);
-        stop_run();
-      }
-      ++s_.iterations;
-      last_residual = s_.mass_residual;
-      last_step = take_step();
+    }
+    if (stays) {
+      flow_[k] = line_flow;
+      continue;
+    }
+    const FlowOfHead at = flow_of_head(law, head_diff(k));
+    flow_[k] = at.flow;
+    regime_[k] = at.held ? Regime::held : regime_of_flow(law, at.flow);
+  }
+}
+
+// Every flow set from its head difference: after the first iteration from the starting flows, the
+// heads are nearer the solution than the flows.
+void GradientIteration::take_flows_of_heads() {
+  for (std::int32_t k = 1; k <= n_links_; ++k) {
+    flow_[k] = flow_of_head(law_[k], head_diff(k)).flow;
+    regime_[k] = regime_of_flow(law_[k], flow_[k]);
+  }
+  moved_ = false;
+}
+
+void GradientIteration::finish() {
+  for (std::int32_t u = 1; u <= n_; ++u) {
+    s_.group_head[graph_.unknown_group[u]] = head_[equations_->column(u)];
+  }
+  s_.mass_residual = mass_;
+  s_.energy_residual = energy_;
+  s_.largest_flow = largest_flow_;
+  s_.largest_head_diff = largest_head_diff_;
+  for (std::int32_t k = 1; k <= n_links_; ++k) {
+    const std::int32_t b = branch_[k];
+    const BranchLaw& law = law_[k];
+    const double q = flow_[k];
+    s_.flow[b] = q;
+    s_.held[b] = regime_[k] == Regime::held ? 1 : 0;
+    if (regime_[k] == Regime::held) {
+      // How far a held branch's head difference lies outside the two laws' losses at the jump.
+      const double dh = std::fabs(head_diff(k));
+      const double outside = std::fmax(law.laminar_jump_head - dh, dh - law.turbulent_jump_head);
+      s_.energy_residual = std::fmax(s_.energy_residual, outside);
+    } else if (q != 0.0) {
+      // The last drawing of the lines was at the final flows: the root there is exact.
+      s_.friction[b] =
+          regime_[k] == Regime::turbulent ? 1.0 / (root_[k] * root_[k]) : friction_factor(law, q);
     }
   }
-  measure_energy_residual();
 }
 
 }  // namespace
 
 NewtonState solve_heads(const Network& net, const NetworkGraph& graph) {
   NewtonState state;
-  state.law.create(net.n_branches);
   state.flow.create(net.n_branches);
   state.held.create(net.n_branches);
+  state.friction.create(net.n_branches);
   state.group_head.create(graph.n_groups);
 
   // The fixed heads, and the unknown heads at the mean of the fixed ones.
@@ -435,12 +488,9 @@ NewtonState solve_heads(const Network& net, const NetworkGraph& graph) {
     if (kind == BranchKind::given_flow || kind == BranchKind::dead_end) {
       state.flow[b] = graph.given_flow[b];
     }
-    if (kind == BranchKind::law || kind == BranchKind::given_flow || kind == BranchKind::dead_end) {
-      state.law[b] = branch_law(net, b);
-    }
   }
 
-  Iteration iteration(net, graph, state);
+  GradientIteration iteration(net, graph, state);
   iteration.run();
   return state;
 }

@@ -1,15 +1,14 @@
-// The Newton iteration on all unknown heads at once. The flow of a branch is a continuous,
-// non-decreasing function of its head difference (the jump of the friction law at Re 2000 is a
-// flat stretch of the flow, where the branch is held at the jump flow), so the heads maximise a
-// smooth concave function whose gradient is the net inflow of every junction: each Newton step
-// is taken as far along its direction as that function still rises. At the end the flows are
-// kept as unknowns of their own and refined with the last factorisation until every junction
-// balances to the rounding of its flows.
+// The Newton iteration of the gradient method: the flows of the branches and the heads of the
+// junctions are unknowns together. Each iteration draws every branch's head loss as the line
+// through its current flow, solves the junction balances of those lines for the heads, and moves
+// every flow along its line to the new heads, so that the junctions balance to the rounding of
+// the flows themselves. A branch whose flow reaches Re 2000 from either side is held at the jump
+// flow, a given flow, for as long as its head difference lies between the two laws' head losses
+// there; it leaves that state on the side its head difference says.
 #pragma once
 
 #include <cstdint>
 
-#include "global/branch_law.h"
 #include "global/network_graph.h"
 #include "model/network.h"
 #include "model/table.h"
@@ -17,9 +16,9 @@
 namespace tessaro::global {
 
 struct NewtonState {
-  Table<BranchLaw> law;      // per branch, for the branches with a length
   Table<double> flow;        // per branch, from the first node towards the second
   Table<std::uint8_t> held;  // 1 for a branch held at Re 2000 between the two laws
+  Table<double> friction;    // per branch with a law and a flow: its friction factor, else 0
   Table<double> group_head;  // per group of nodes sharing one head
   std::int32_t iterations = 0;
   double mass_residual = 0.0;    // the largest net inflow of a group with an unknown head

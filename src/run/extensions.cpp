@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 
 namespace tessaro {
 
@@ -42,6 +43,10 @@ std::string load_picture_module() {
 }
 
 std::string load_global_module() {
+  // The dense kernels under the factorisation run on one thread unless the user sets otherwise:
+  // on two cores a second thread gained nothing and spent the other core waiting for work. The
+  // setting is read when the library is loaded.
+  ::setenv("OPENBLAS_NUM_THREADS", "1", 0);
   return load("libtessaro-global.so", "tessaro_global_module", global_solver);
 }
 

@@ -61,16 +61,23 @@ TEST(HeadEquations, SolutionsSatisfyTheFilledEquations) {
       for (std::int32_t k = 1; k <= n_links; ++k) {
         conductance[k] = std::pow(10.0, exponent(random));
         equations.add_link(k, conductance[k]);
-        equations.add_diagonal(first[k], conductance[k]);
-        equations.add_diagonal(second[k], conductance[k]);
+        equations.add_diagonal(equations.column(first[k]), conductance[k]);
+        equations.add_diagonal(equations.column(second[k]), conductance[k]);
       }
+      // The equations take and give the unknowns by their columns.
+      Table<double> rhs_by_column;
+      Table<double> x_by_column;
+      rhs_by_column.create(n);
+      x_by_column.create(n);
       for (std::int32_t u = 1; u <= n; ++u) {
         if (u % 7 == 1) tie[u] = std::pow(10.0, exponent(random));
-        equations.add_diagonal(u, tie[u]);
+        equations.add_diagonal(equations.column(u), tie[u]);
         rhs[u] = value(random);
+        rhs_by_column[equations.column(u)] = rhs[u];
       }
       ASSERT_TRUE(equations.factorise(0.0));
-      equations.solve(rhs, x);
+      equations.solve(rhs_by_column, x_by_column);
+      for (std::int32_t u = 1; u <= n; ++u) x[u] = x_by_column[equations.column(u)];
 
       // Each unknown's net inflow against its right-hand side, relative to its largest term.
       Table<double> inflow;
