@@ -1,6 +1,9 @@
 #include "global/branch_law.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 
 namespace tessaro::global {
 
@@ -39,23 +42,52 @@ double colebrook_root(double re, double a, double x) {
 
 constexpr double smooth_start = 8.0;
 
-}  // namespace
-
-BranchLaw branch_law(const Network& net, std::int32_t b) {
+// Every constant of a branch's law but the turbulent head loss at the jump.
+BranchLaw law_without_jump_head(const Network& net, std::int32_t b) {
   const double d = net.diameter[b];
   // The kinematic viscosity is kept in single precision; it is widened, not recomputed.
   const double nu = static_cast<double>(net.kinematic_viscosity);
   BranchLaw law;
-  law.length_factor = 8.0 * net.length[b] / (std::pow(d, 5.0) * (net.pi * net.pi) * net.gravity);
+  law.length_factor = 8.0 * net.length[b] / (d * d * (d * d) * d * (net.pi * net.pi) * net.gravity);
   law.reynolds_denominator = d * nu * net.pi;
   law.relative_roughness = net.roughness / d / colebrook_roughness_divisor;
   // f = 64 / Re = 16 D nu pi / |Q|, so h = 16 D nu pi K' Q: linear and regular at zero flow.
   law.laminar_resistance = law.length_factor * (16.0 * law.reynolds_denominator);
   law.jump_flow = laminar_limit * law.reynolds_denominator / 4.0;
   law.laminar_jump_head = law.laminar_resistance * law.jump_flow;
-  law.turbulent_jump_head = law.length_factor *
-                            colebrook_friction(laminar_limit, law.relative_roughness) *
-                            law.jump_flow * law.jump_flow;
+  return law;
+}
+
+void set_turbulent_jump_head(BranchLaw& law, double jump_friction) {
+  law.turbulent_jump_head = law.length_factor * jump_friction * law.jump_flow * law.jump_flow;
+}
+
+}  // namespace
+
+BranchLaw branch_law(const Network& net, std::int32_t b) {
+  BranchLaw law = law_without_jump_head(net, b);
+  set_turbulent_jump_head(law, colebrook_friction(laminar_limit, law.relative_roughness));
+  return law;
+}
+
+BranchLaws::BranchLaws(const Network& net) : net_(net) {
+  for (int k = 0; k < n_remembered; ++k) {
+    roughness_[k] = std::numeric_limits<double>::quiet_NaN();
+    friction_[k] = 0.0;
+  }
+}
+
+BranchLaw BranchLaws::operator()(std::int32_t b) {
+  BranchLaw law = law_without_jump_head(net_, b);
+  const double roughness = law.relative_roughness;
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &roughness, sizeof bits);
+  const auto place = static_cast<int>((bits * 0x9E3779B97F4A7C15ull) >> 58);
+  if (!(roughness_[place] == roughness)) {
+    roughness_[place] = roughness;
+    friction_[place] = colebrook_friction(laminar_limit, roughness);
+  }
+  set_turbulent_jump_head(law, friction_[place]);
   return law;
 }
 

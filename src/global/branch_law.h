@@ -19,6 +19,20 @@ struct BranchLaw {
 
 BranchLaw branch_law(const Network& net, std::int32_t b);
 
+// The laws of a network's branches, the Colebrook-White root at the jump found once for each
+// relative roughness: networks use few pipe sizes, and that root is most of the cost of a law.
+class BranchLaws {
+ public:
+  explicit BranchLaws(const Network& net);
+  BranchLaw operator()(std::int32_t b);
+
+ private:
+  static constexpr int n_remembered = 64;
+  const Network& net_;
+  double roughness_[n_remembered];  // relative roughness, not a number for an empty place
+  double friction_[n_remembered];   // the friction factor at Re 2000 of that roughness
+};
+
 // The Colebrook-White friction factor at Reynolds number re (re >= 2000), the exact root.
 double colebrook_friction(double re, double relative_roughness);
 

@@ -59,57 +59,66 @@ cholmod_sparse* HeadEquations::pattern(const Table<std::int32_t>& first,
   const std::int32_t n_links = first.size();
   auto column_of = [&](std::int32_t k) { return std::max(column_[first[k]], column_[second[k]]); };
   auto row_of = [&](std::int32_t k) { return std::min(column_[first[k]], column_[second[k]]); };
-  // The links of each column, sorted by row.
-  Table<std::int32_t> start;
-  start.create(static_cast<std::int64_t>(n_) + 1);
-  for (std::int32_t k = 1; k <= n_links; ++k) start[column_of(k)] += 1;
-  std::int32_t next = 1;
-  for (std::int32_t c = 1; c <= n_; ++c) {
-    const std::int32_t count = start[c];
-    start[c] = next;
-    next += count;
-  }
-  start[n_ + 1] = next;
-  Table<std::int32_t> link_at;
-  link_at.create(static_cast<std::int64_t>(next) - 1);
-  Table<std::int32_t> filled;
-  filled.create(n_);
+  // The links of each column in ascending rows: counted by row and by column, taken in the order
+  // of their rows and placed in their columns.
+  Table<std::int32_t> row_start;
+  Table<std::int32_t> column_start;
+  row_start.create(static_cast<std::int64_t>(n_) + 1);
+  column_start.create(static_cast<std::int64_t>(n_) + 1);
   for (std::int32_t k = 1; k <= n_links; ++k) {
-    const std::int32_t c = column_of(k);
-    link_at[start[c] + filled[c]++] = k;
+    row_start[row_of(k)] += 1;
+    column_start[column_of(k)] += 1;
   }
-  for (std::int32_t c = 1; c <= n_; ++c) {
-    std::int32_t* begin = link_at.data() + start[c] - 1;
-    std::sort(begin, begin + filled[c],
-              [&](std::int32_t a, std::int32_t b) { return row_of(a) < row_of(b); });
+  std::int32_t next_row = 1;
+  std::int32_t next_column = 1;
+  for (std::int32_t c = 1; c <= n_ + 1; ++c) {
+    const std::int32_t rows = row_start[c];
+    const std::int32_t columns = column_start[c];
+    row_start[c] = next_row;
+    column_start[c] = next_column;
+    next_row += rows;
+    next_column += columns;
   }
+  Table<std::int32_t> by_row;
+  Table<std::int32_t> link_at;
+  by_row.create(n_links);
+  link_at.create(n_links);
+  for (std::int32_t k = 1; k <= n_links; ++k) by_row[row_start[row_of(k)]++] = k;
+  for (std::int32_t e = 1; e <= n_links; ++e) {
+    const std::int32_t k = by_row[e];
+    link_at[column_start[column_of(k)]++] = k;
+  }
+  // column_start[c] now marks the end of column c; its links lie after those of column c - 1.
 
   // Each column's distinct rows, then its diagonal; parallel links share their row's value.
   std::int64_t n_values = n_;
-  for (std::int32_t c = 1; c <= n_; ++c) {
-    for (std::int32_t e = start[c]; e < start[c + 1]; ++e) {
-      n_values += e == start[c] || row_of(link_at[e]) != row_of(link_at[e - 1]) ? 1 : 0;
-    }
+  for (std::int32_t e = 1; e <= n_links; ++e) {
+    const std::int32_t k = link_at[e];
+    const bool repeated =
+        e > 1 && column_of(link_at[e - 1]) == column_of(k) && row_of(link_at[e - 1]) == row_of(k);
+    n_values += repeated ? 0 : 1;
   }
   cholmod_sparse* matrix = cholmod_allocate_sparse(size_of(n_), size_of(n_), size_of(n_values), 1,
                                                    1, 1, CHOLMOD_REAL, &common_);
   check(matrix != nullptr);
-  auto* column_start = static_cast<int*>(matrix->p);
+  auto* values_start = static_cast<int*>(matrix->p);
   auto* row = static_cast<int*>(matrix->i);
   diagonal_slot_.create(n_);
   link_slot_.create(n_links);
   int slot = 0;
+  std::int32_t e = 1;
   for (std::int32_t c = 1; c <= n_; ++c) {
-    column_start[c - 1] = slot;
-    for (std::int32_t e = start[c]; e < start[c + 1]; ++e) {
+    values_start[c - 1] = slot;
+    const std::int32_t first_row_slot = slot;
+    for (; e < column_start[c]; ++e) {
       const std::int32_t k = link_at[e];
-      if (e == start[c] || row_of(k) != row_of(link_at[e - 1])) row[slot++] = row_of(k) - 1;
+      if (slot == first_row_slot || row[slot - 1] != row_of(k) - 1) row[slot++] = row_of(k) - 1;
       link_slot_[k] = slot - 1;
     }
     diagonal_slot_[c] = slot;
     row[slot++] = c - 1;
   }
-  column_start[n_] = slot;
+  values_start[n_] = slot;
   std::fill_n(static_cast<double*>(matrix->x), slot, 0.0);
   return matrix;
 }

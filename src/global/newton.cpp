@@ -151,13 +151,14 @@ void GradientIteration::run() {
 // Branches with a law whose two ends share one head carry no flow; those between two fixed heads
 // carry the flow of their head difference. Neither takes part in the equations.
 void GradientIteration::set_branches_outside_the_equations() {
+  BranchLaws laws(net_);
   for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
     if (graph_.branch_kind[b] != BranchKind::law) continue;
     const std::int32_t g1 = graph_.node_group[net_.first_node[b]];
     const std::int32_t g2 = graph_.node_group[net_.second_node[b]];
     const bool link = graph_.group_unknown[g1] != 0 || graph_.group_unknown[g2] != 0;
     if (g1 == g2 || link) continue;
-    const BranchLaw law = branch_law(net_, b);
+    const BranchLaw law = laws(b);
     const FlowOfHead at = flow_of_head(law, graph_.group_head[g1] - graph_.group_head[g2]);
     s_.flow[b] = at.flow;
     s_.held[b] = at.held ? 1 : 0;
@@ -167,49 +168,53 @@ void GradientIteration::set_branches_outside_the_equations() {
 
 void GradientIteration::list_links() {
   n_ = graph_.n_unknowns;
+  if (n_ == 0) return;
+  auto unknown_at = [&](std::int32_t node) {
+    return graph_.group_unknown[graph_.node_group[node]];
+  };
+  auto is_link = [&](std::int32_t b) {
+    return graph_.branch_kind[b] == BranchKind::law &&
+           graph_.node_group[net_.first_node[b]] != graph_.node_group[net_.second_node[b]] &&
+           (unknown_at(net_.first_node[b]) != 0 || unknown_at(net_.second_node[b]) != 0);
+  };
   // The links, and among them the pairs of unknowns that the head equations join.
-  Table<std::int32_t> link_branch;
-  Table<std::int32_t> pair_of_link;
-  link_branch.create(net_.n_branches);
-  pair_of_link.create(net_.n_branches);
   std::int32_t n_pairs = 0;
   for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
-    if (graph_.branch_kind[b] != BranchKind::law) continue;
-    const std::int32_t g1 = graph_.node_group[net_.first_node[b]];
-    const std::int32_t g2 = graph_.node_group[net_.second_node[b]];
-    const std::int32_t u = graph_.group_unknown[g1];
-    const std::int32_t v = graph_.group_unknown[g2];
-    if (g1 == g2 || (u == 0 && v == 0)) continue;
-    link_branch[++n_links_] = b;
-    if (u != 0 && v != 0) pair_of_link[n_links_] = ++n_pairs;
+    if (!is_link(b)) continue;
+    ++n_links_;
+    if (unknown_at(net_.first_node[b]) != 0 && unknown_at(net_.second_node[b]) != 0) ++n_pairs;
   }
-  if (n_ == 0) return;
+  Table<std::int32_t> link_branch;
+  Table<std::int32_t> link_pair;  // 0 for a link with a fixed head at one end
   Table<std::int32_t> pair_first;
   Table<std::int32_t> pair_second;
+  link_branch.create(n_links_);
+  link_pair.create(n_links_);
   pair_first.create(n_pairs);
   pair_second.create(n_pairs);
-  for (std::int32_t k = 1; k <= n_links_; ++k) {
-    const std::int32_t p = pair_of_link[k];
-    if (p == 0) continue;
-    const std::int32_t b = link_branch[k];
-    pair_first[p] = graph_.group_unknown[graph_.node_group[net_.first_node[b]]];
-    pair_second[p] = graph_.group_unknown[graph_.node_group[net_.second_node[b]]];
+  for (std::int32_t b = 1, k = 0, p = 0; b <= net_.n_branches; ++b) {
+    if (!is_link(b)) continue;
+    link_branch[++k] = b;
+    const std::int32_t u = unknown_at(net_.first_node[b]);
+    const std::int32_t v = unknown_at(net_.second_node[b]);
+    if (u == 0 || v == 0) continue;
+    link_pair[k] = ++p;
+    pair_first[p] = u;
+    pair_second[p] = v;
   }
   equations_ = std::make_unique<HeadEquations>(n_, pair_first, pair_second);
 
   // The links ordered by the column they end in, so that every pass over them reads and writes
   // the equations' values and the heads in the order they are stored.
-  auto column_of = [&](std::int32_t g) {
-    const std::int32_t u = graph_.group_unknown[g];
+  auto column_at = [&](std::int32_t node) {
+    const std::int32_t u = unknown_at(node);
     return u != 0 ? equations_->column(u) : 0;
   };
   Table<std::int32_t> start;
   start.create(n_);
-  for (std::int32_t k = 1; k <= n_links_; ++k) {
-    const std::int32_t b = link_branch[k];
-    const std::int32_t c = std::max(column_of(graph_.node_group[net_.first_node[b]]),
-                                    column_of(graph_.node_group[net_.second_node[b]]));
-    start[c] += 1;
+  for (std::int32_t link = 1; link <= n_links_; ++link) {
+    const std::int32_t b = link_branch[link];
+    start[std::max(column_at(net_.first_node[b]), column_at(net_.second_node[b]))] += 1;
   }
   std::int32_t next = 1;
   for (std::int32_t c = 1; c <= n_; ++c) {
@@ -225,22 +230,24 @@ void GradientIteration::list_links() {
   law_.create(n_links_);
   bare_.create(n_);
   for (std::int32_t c = 1; c <= n_; ++c) bare_[c] = 1;
+  BranchLaws laws(net_);
   for (std::int32_t link = 1; link <= n_links_; ++link) {
     const std::int32_t b = link_branch[link];
-    const std::int32_t g1 = graph_.node_group[net_.first_node[b]];
-    const std::int32_t g2 = graph_.node_group[net_.second_node[b]];
-    const std::int32_t c1 = column_of(g1);
-    const std::int32_t c2 = column_of(g2);
+    const std::int32_t c1 = column_at(net_.first_node[b]);
+    const std::int32_t c2 = column_at(net_.second_node[b]);
     const std::int32_t k = start[std::max(c1, c2)]++;
     branch_[k] = b;
     first_[k] = c1;
     second_[k] = c2;
-    offset_[k] = (c1 == 0 ? graph_.group_head[g1] : 0.0) - (c2 == 0 ? graph_.group_head[g2] : 0.0);
-    slot_[k] = pair_of_link[link] != 0 ? equations_->link_slot(pair_of_link[link]) : -1;
-    law_[k] = branch_law(net_, b);
-    for (const std::int32_t c : {c1, c2}) {
-      if (c != 0) bare_[c] = 0;
-    }
+    const double first_head =
+        c1 == 0 ? graph_.group_head[graph_.node_group[net_.first_node[b]]] : 0.0;
+    const double second_head =
+        c2 == 0 ? graph_.group_head[graph_.node_group[net_.second_node[b]]] : 0.0;
+    offset_[k] = first_head - second_head;
+    slot_[k] = link_pair[link] != 0 ? equations_->link_slot(link_pair[link]) : -1;
+    law_[k] = laws(b);
+    if (c1 != 0) bare_[c1] = 0;
+    if (c2 != 0) bare_[c2] = 0;
   }
 
   flow_.create(n_links_);
@@ -262,8 +269,8 @@ void GradientIteration::list_links() {
     if (kind != BranchKind::given_flow && kind != BranchKind::dead_end) continue;
     const double q = graph_.given_flow[b];
     largest_given_flow_ = std::fmax(largest_given_flow_, std::fabs(q));
-    const std::int32_t c1 = column_of(graph_.node_group[net_.first_node[b]]);
-    const std::int32_t c2 = column_of(graph_.node_group[net_.second_node[b]]);
+    const std::int32_t c1 = column_at(net_.first_node[b]);
+    const std::int32_t c2 = column_at(net_.second_node[b]);
     if (c1 != 0) given_inflow_[c1] -= q;
     if (c2 != 0) given_inflow_[c2] += q;
   }
