@@ -5,6 +5,7 @@
 
 #include "global/branch_law.h"
 #include "global/head_equations.h"
+#include "global/two_halves.h"
 #include "model/messages.h"
 #include "textio/log.h"
 #include "textio/run_end.h"
@@ -63,7 +64,16 @@ class GradientIteration {
   void set_branches_outside_the_equations();
   void list_links();
   void start_flows();
+  // The largest residuals and values of some of the links.
+  struct Extremes {
+    double energy = 0.0;
+    double off_jump = 0.0;
+    double flow = 0.0;
+    double head_diff = 0.0;
+  };
   void linearise();
+  Extremes draw_lines(std::int32_t first, std::int32_t last);
+  void move_flows(std::int32_t first, std::int32_t last);
   bool converged() const;
   void factorise();
   void move_heads_and_flows();
@@ -79,6 +89,7 @@ class GradientIteration {
   const Network& net_;
   const NetworkGraph& graph_;
   NewtonState& s_;
+  TwoHalves halves_;
 
   // The links: the branches with a law whose head difference involves an unknown head, ordered
   // by the column of the head equations they end in. Per link: the branch, the columns of its
@@ -230,7 +241,6 @@ void GradientIteration::list_links() {
   law_.create(n_links_);
   bare_.create(n_);
   for (std::int32_t c = 1; c <= n_; ++c) bare_[c] = 1;
-  BranchLaws laws(net_);
   for (std::int32_t link = 1; link <= n_links_; ++link) {
     const std::int32_t b = link_branch[link];
     const std::int32_t c1 = column_at(net_.first_node[b]);
@@ -245,10 +255,14 @@ void GradientIteration::list_links() {
         c2 == 0 ? graph_.group_head[graph_.node_group[net_.second_node[b]]] : 0.0;
     offset_[k] = first_head - second_head;
     slot_[k] = link_pair[link] != 0 ? equations_->link_slot(link_pair[link]) : -1;
-    law_[k] = laws(b);
     if (c1 != 0) bare_[c1] = 0;
     if (c2 != 0) bare_[c2] = 0;
   }
+  auto make_laws = [this](std::int32_t first, std::int32_t last) {
+    BranchLaws laws(net_);
+    for (std::int32_t k = first; k <= last; ++k) law_[k] = laws(branch_[k]);
+  };
+  halves_.run(n_links_, make_laws);
 
   flow_.create(n_links_);
   regime_.create(n_links_);
@@ -286,6 +300,17 @@ void GradientIteration::start_flows() {
 // Every link's head loss drawn as the line through its current flow, the head equations of those
 // lines, and the residuals of the current flows and heads.
 void GradientIteration::linearise() {
+  // Each half of the links drawn at once; the equations filled from the lines after.
+  Extremes half[2];
+  auto draw = [&](std::int32_t first, std::int32_t last) {
+    half[first == 1 ? 0 : 1] = draw_lines(first, last);
+  };
+  halves_.run(n_links_, draw);
+  energy_ = std::fmax(half[0].energy, half[1].energy);
+  off_jump_ = std::fmax(half[0].off_jump, half[1].off_jump);
+  largest_flow_ = std::fmax(largest_given_flow_, std::fmax(half[0].flow, half[1].flow));
+  largest_head_diff_ = std::fmax(half[0].head_diff, half[1].head_diff);
+
   equations_->clear();
   double* values = equations_->values();
   double* inflow = inflow_.data() - 1;
@@ -294,42 +319,11 @@ void GradientIteration::linearise() {
     inflow[c] = given_inflow_[c];
     rhs[c] = 0.0;
   }
-  energy_ = 0.0;
-  off_jump_ = 0.0;
-  largest_flow_ = largest_given_flow_;
-  largest_head_diff_ = 0.0;
   for (std::int32_t k = 1; k <= n_links_; ++k) {
-    const BranchLaw& law = law_[k];
-    const double dh = head_diff(k);
     const double q = flow_[k];
-    double conductance = 0.0;
-    double missing = 0.0;
-    switch (regime_[k]) {
-      case Regime::laminar:
-        conductance = 1.0 / law.laminar_resistance;
-        missing = dh - law.laminar_resistance * q;
-        energy_ = std::fmax(energy_, std::fabs(missing));
-        break;
-      case Regime::turbulent: {
-        const HeadLoss loss = head_loss(law, q, root_[k]);
-        conductance = 1.0 / loss.slope;
-        missing = dh - loss.head;
-        energy_ = std::fmax(energy_, std::fabs(missing));
-        break;
-      }
-      case Regime::held:
-        // The line through the jump flow, of almost no slope: the flow off the jump is missing.
-        conductance = held_conductance / law.laminar_resistance;
-        missing = (side_of(q) * law.jump_flow - q) / conductance;
-        off_jump_ = std::fmax(off_jump_, std::fabs(side_of(q) * law.jump_flow - q) / law.jump_flow);
-        break;
-    }
-    conductance_[k] = conductance;
-    missing_[k] = missing;
-    largest_flow_ = std::fmax(largest_flow_, std::fabs(q));
-    largest_head_diff_ = std::fmax(largest_head_diff_, std::fabs(dh));
+    const double conductance = conductance_[k];
     // The flow of the line at the current heads leaves the first node and reaches the second.
-    const double line_flow_change = conductance * missing;
+    const double line_flow_change = conductance * missing_[k];
     const std::int32_t u = first_[k];
     const std::int32_t v = second_[k];
     if (u != 0) {
@@ -353,6 +347,46 @@ void GradientIteration::linearise() {
     mass_ = std::fmax(mass_, std::fabs(inflow[c]));
     rhs[c] += inflow[c];
   }
+}
+
+// The lines of the links first..last: a conductance, and the head difference the current flow
+// misses at the current heads.
+GradientIteration::Extremes GradientIteration::draw_lines(std::int32_t first, std::int32_t last) {
+  Extremes extremes;
+  for (std::int32_t k = first; k <= last; ++k) {
+    const BranchLaw& law = law_[k];
+    const double dh = head_diff(k);
+    const double q = flow_[k];
+    double conductance = 0.0;
+    double missing = 0.0;
+    switch (regime_[k]) {
+      case Regime::laminar:
+        conductance = 1.0 / law.laminar_resistance;
+        missing = dh - law.laminar_resistance * q;
+        extremes.energy = std::fmax(extremes.energy, std::fabs(missing));
+        break;
+      case Regime::turbulent: {
+        const HeadLoss loss = head_loss(law, q, root_[k]);
+        conductance = 1.0 / loss.slope;
+        missing = dh - loss.head;
+        extremes.energy = std::fmax(extremes.energy, std::fabs(missing));
+        break;
+      }
+      case Regime::held: {
+        // The line through the jump flow, of almost no slope: the flow off the jump is missing.
+        const double off_jump = side_of(q) * law.jump_flow - q;
+        conductance = held_conductance / law.laminar_resistance;
+        missing = off_jump / conductance;
+        extremes.off_jump = std::fmax(extremes.off_jump, std::fabs(off_jump) / law.jump_flow);
+        break;
+      }
+    }
+    conductance_[k] = conductance;
+    missing_[k] = missing;
+    extremes.flow = std::fmax(extremes.flow, std::fabs(q));
+    extremes.head_diff = std::fmax(extremes.head_diff, std::fabs(dh));
+  }
+  return extremes;
 }
 
 bool GradientIteration::converged() const {
@@ -385,7 +419,12 @@ void GradientIteration::move_heads_and_flows() {
   equations_->solve(rhs_, step_);
   for (std::int32_t c = 1; c <= n_; ++c) head_[c] += step_[c];
   moved_ = true;
-  for (std::int32_t k = 1; k <= n_links_; ++k) {
+  auto move = [this](std::int32_t first, std::int32_t last) { move_flows(first, last); };
+  halves_.run(n_links_, move);
+}
+
+void GradientIteration::move_flows(std::int32_t first, std::int32_t last) {
+  for (std::int32_t k = first; k <= last; ++k) {
     const BranchLaw& law = law_[k];
     const std::int32_t u = first_[k];
     const std::int32_t v = second_[k];
@@ -434,10 +473,13 @@ void GradientIteration::move_heads_and_flows() {
 // Every flow set from its head difference: after the first iteration from the starting flows, the
 // heads are nearer the solution than the flows.
 void GradientIteration::take_flows_of_heads() {
-  for (std::int32_t k = 1; k <= n_links_; ++k) {
-    flow_[k] = flow_of_head(law_[k], head_diff(k)).flow;
-    regime_[k] = regime_of_flow(law_[k], flow_[k]);
-  }
+  auto take = [this](std::int32_t first, std::int32_t last) {
+    for (std::int32_t k = first; k <= last; ++k) {
+      flow_[k] = flow_of_head(law_[k], head_diff(k)).flow;
+      regime_[k] = regime_of_flow(law_[k], flow_[k]);
+    }
+  };
+  halves_.run(n_links_, take);
   moved_ = false;
 }
 

@@ -1,0 +1,60 @@
+#include "global/two_halves.h"
+
+namespace tessaro::global {
+
+// The helper starts only where a second core can run it. Its floating-point environment is the
+// default one, without traps, like the calling thread's during the solve.
+TwoHalves::TwoHalves() {
+  if (std::thread::hardware_concurrency() < 2) return;
+  try {
+    helper_ = std::thread([this] { serve(); });
+  } catch (const std::system_error&) {
+    // Without a helper every loop runs on the calling thread.
+  }
+}
+
+TwoHalves::~TwoHalves() {
+  if (!helper_.joinable()) return;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  helper_.join();
+}
+
+void TwoHalves::start(Call call, void* context, std::int32_t first, std::int32_t last) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    call_ = call;
+    context_ = context;
+    first_ = first;
+    last_ = last;
+    busy_ = true;
+  }
+  changed_.notify_all();
+}
+
+void TwoHalves::wait() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return !busy_; });
+}
+
+void TwoHalves::serve() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return busy_ || stop_; });
+    if (stop_) return;
+    const Call call = call_;
+    void* const context = context_;
+    const std::int32_t first = first_;
+    const std::int32_t last = last_;
+    lock.unlock();
+    call(context, first, last);
+    lock.lock();
+    busy_ = false;
+    changed_.notify_all();
+  }
+}
+
+}  // namespace tessaro::global
