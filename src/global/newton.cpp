@@ -66,12 +66,15 @@ class GradientIteration {
   void start_flows();
   // The largest residuals and values of some of the links.
   struct Extremes {
+    std::int32_t held = 0;
     double energy = 0.0;
     double off_jump = 0.0;
     double flow = 0.0;
     double head_diff = 0.0;
   };
   void linearise();
+  void add_line(std::int32_t k, double sign);
+  void release_held_junctions();
   Extremes draw_lines(std::int32_t first, std::int32_t last);
   void move_flows(std::int32_t first, std::int32_t last);
   bool converged() const;
@@ -120,10 +123,14 @@ class GradientIteration {
   Table<double> rhs_;
   Table<double> given_inflow_;
   Table<std::uint8_t> bare_;  // 1 for a column no link reaches: its head stays where it is
+  // Per column and one more for all fixed heads: the groups of columns that links not held join.
+  Table<std::int32_t> group_;
+  Table<double> group_inflow_;
 
   // The state of the iteration.
   bool free_ = true;
-  bool moved_ = false;  // the flows have been moved along their lines since they were set
+  bool moved_ = false;     // the flows have been moved along their lines since they were set
+  bool released_ = false;  // a held link was released in the last drawing of the lines
   double mass_ = 0.0;
   double energy_ = 0.0;
   double last_mass_ = 0.0;
@@ -274,6 +281,8 @@ void GradientIteration::list_links() {
   inflow_.create(n_);
   rhs_.create(n_);
   given_inflow_.create(n_);
+  group_.create(static_cast<std::int64_t>(n_) + 1);
+  group_inflow_.create(static_cast<std::int64_t>(n_) + 1);
   for (std::int32_t u = 1; u <= n_; ++u) {
     head_[equations_->column(u)] = s_.group_head[graph_.unknown_group[u]];
   }
@@ -310,42 +319,104 @@ void GradientIteration::linearise() {
   off_jump_ = std::fmax(half[0].off_jump, half[1].off_jump);
   largest_flow_ = std::fmax(largest_given_flow_, std::fmax(half[0].flow, half[1].flow));
   largest_head_diff_ = std::fmax(half[0].head_diff, half[1].head_diff);
+  const bool any_held = half[0].held + half[1].held > 0;
 
   equations_->clear();
-  double* values = equations_->values();
-  double* inflow = inflow_.data() - 1;
-  double* rhs = rhs_.data() - 1;
   for (std::int32_t c = 1; c <= n_; ++c) {
-    inflow[c] = given_inflow_[c];
-    rhs[c] = 0.0;
+    inflow_[c] = given_inflow_[c];
+    rhs_[c] = 0.0;
   }
-  for (std::int32_t k = 1; k <= n_links_; ++k) {
-    const double q = flow_[k];
-    const double conductance = conductance_[k];
-    // The flow of the line at the current heads leaves the first node and reaches the second.
-    const double line_flow_change = conductance * missing_[k];
-    const std::int32_t u = first_[k];
-    const std::int32_t v = second_[k];
-    if (u != 0) {
-      inflow[u] -= q;
-      rhs[u] -= line_flow_change;
-      values[equations_->diagonal_slot(u)] += conductance;
-    }
-    if (v != 0) {
-      inflow[v] += q;
-      rhs[v] += line_flow_change;
-      values[equations_->diagonal_slot(v)] += conductance;
-    }
-    if (slot_[k] >= 0) values[slot_[k]] -= conductance;
-  }
+  for (std::int32_t k = 1; k <= n_links_; ++k) add_line(k, 1.0);
   mass_ = 0.0;
+  for (std::int32_t c = 1; c <= n_; ++c) {
+    if (bare_[c] == 0) mass_ = std::fmax(mass_, std::fabs(inflow_[c]));
+  }
+  released_ = false;
+  if (any_held) release_held_junctions();
+  double* values = equations_->values();
   for (std::int32_t c = 1; c <= n_; ++c) {
     if (bare_[c] != 0) {
       values[equations_->diagonal_slot(c)] = 1.0;
       continue;
     }
-    mass_ = std::fmax(mass_, std::fabs(inflow[c]));
-    rhs[c] += inflow[c];
+    rhs_[c] += inflow_[c];
+  }
+}
+
+// A link's line in the equations, added (sign 1) or taken out (sign -1): its conductance, the
+// flow of its line at the current heads leaving its first node and reaching its second, and its
+// flow in the nodes' balances.
+void GradientIteration::add_line(std::int32_t k, double sign) {
+  double* values = equations_->values();
+  const double q = sign * flow_[k];
+  const double conductance = sign * conductance_[k];
+  const double line_flow_change = conductance * missing_[k];
+  const std::int32_t u = first_[k];
+  const std::int32_t v = second_[k];
+  if (u != 0) {
+    inflow_[u] -= q;
+    rhs_[u] -= line_flow_change;
+    values[equations_->diagonal_slot(u)] += conductance;
+  }
+  if (v != 0) {
+    inflow_[v] += q;
+    rhs_[v] += line_flow_change;
+    values[equations_->diagonal_slot(v)] += conductance;
+  }
+  if (slot_[k] >= 0) values[slot_[k]] -= conductance;
+}
+
+// Junctions joined to the fixed heads only through held links cannot balance unless the jump
+// flows do: the equations would move their heads as far as the held links' almost flat lines
+// ask, and the held links would all leave the jump at once, to return together in the next
+// iteration. For each such group of junctions that is out of balance, one held link at its edge
+// leaves the held state instead, on the side that reduces the group's imbalance.
+void GradientIteration::release_held_junctions() {
+  const std::int32_t ground = n_ + 1;  // every fixed head
+  for (std::int32_t c = 1; c <= ground; ++c) {
+    group_[c] = c;
+    group_inflow_[c] = 0.0;
+  }
+  auto find = [this](std::int32_t c) {
+    while (group_[c] != c) {
+      group_[c] = group_[group_[c]];
+      c = group_[c];
+    }
+    return c;
+  };
+  for (std::int32_t k = 1; k <= n_links_; ++k) {
+    if (regime_[k] == Regime::held) continue;
+    const std::int32_t a = find(first_[k] != 0 ? first_[k] : ground);
+    const std::int32_t b = find(second_[k] != 0 ? second_[k] : ground);
+    // Every group joined to a fixed head has the fixed heads' group as its root.
+    if (a != b) group_[a == ground ? b : a] = a == ground ? ground : b;
+  }
+  for (std::int32_t c = 1; c <= n_; ++c) {
+    if (bare_[c] == 0) group_inflow_[find(c)] += inflow_[c];
+  }
+  // Imbalances at the rounding of the held flows are left to the convergence test.
+  const double tolerance = rounding_imbalance * largest_flow_;
+  for (std::int32_t k = 1; k <= n_links_; ++k) {
+    if (regime_[k] != Regime::held) continue;
+    for (const std::int32_t end : {first_[k], second_[k]}) {
+      if (end == 0) continue;
+      const std::int32_t g = find(end);
+      const double excess = group_inflow_[g];
+      if (g == ground || !(std::fabs(excess) > tolerance)) continue;
+      add_line(k, -1.0);
+      const BranchLaw& law = law_[k];
+      const double side = side_of(flow_[k]);
+      // More flow through the link takes more out of the group where it leaves the group.
+      const double leaving = end == first_[k] ? side : -side;
+      const bool more = leaving * excess > 0.0;
+      flow_[k] = side * law.jump_flow * (more ? 1.0 + leaving_margin : 1.0 - leaving_margin);
+      regime_[k] = more ? Regime::turbulent : Regime::laminar;
+      draw_lines(k, k);
+      add_line(k, 1.0);
+      group_inflow_[g] = 0.0;  // one link released for the group
+      released_ = true;
+      break;
+    }
   }
 }
 
@@ -378,6 +449,7 @@ GradientIteration::Extremes GradientIteration::draw_lines(std::int32_t first, st
         conductance = held_conductance / law.laminar_resistance;
         missing = off_jump / conductance;
         extremes.off_jump = std::fmax(extremes.off_jump, std::fabs(off_jump) / law.jump_flow);
+        extremes.held += 1;
         break;
       }
     }
@@ -390,7 +462,7 @@ GradientIteration::Extremes GradientIteration::draw_lines(std::int32_t first, st
 }
 
 bool GradientIteration::converged() const {
-  if (!moved_) return false;
+  if (!moved_ || released_) return false;
   const double mass = mass_ / largest_flow_;
   const double energy = energy_ / largest_head_diff_;
   if (!(mass > converged_imbalance) && !(energy > converged_head_loss) &&
