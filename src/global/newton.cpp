@@ -1,6 +1,7 @@
 #include "global/newton.h"
 
 #include <cmath>
+#include <limits>
 #include <memory>
 
 #include "global/branch_law.h"
@@ -38,7 +39,12 @@ constexpr double converged_head_loss = 1.0e-12;
 // Where the rounding of heads and flows keeps the residuals above those bounds, residuals below
 // these are taken once an iteration no longer halves them.
 constexpr double rounding_imbalance = 1.0e-11;
+constexpr double head_rounding = 16.0 * std::numeric_limits<double>::epsilon();
 constexpr double rounding_head_loss = 1.0e-11;
+// Networks whose regimes still change after this many iterations (branches in series whose jump
+// flows lie close together can pass a change back and forth) change one regime per iteration
+// from then on, the one that goes furthest beyond its regime.
+constexpr std::int32_t careful_after = 24;
 // Amounts added in turn to the scaled diagonal when the head equations are not positive
 // definite (the step is shortened but keeps its direction).
 constexpr double regularisations[] = {0.0, 1.0e-10, 1.0e-6};
@@ -76,7 +82,16 @@ class GradientIteration {
   void add_line(std::int32_t k, double sign);
   void release_held_junctions();
   Extremes draw_lines(std::int32_t first, std::int32_t last);
-  void move_flows(std::int32_t first, std::int32_t last);
+  // A change of a link's regime, and how far its flow or head difference went beyond the
+  // regime it leaves, relative to the jump flow or the head loss there.
+  struct Change {
+    std::int32_t link = 0;
+    double flow = 0.0;
+    Regime regime = Regime::laminar;
+    double excess = 0.0;
+  };
+  Change move_flows(std::int32_t first, std::int32_t last);
+  Change change_of_head(std::int32_t k, double excess) const;
   bool converged() const;
   void factorise();
   void move_heads_and_flows();
@@ -131,6 +146,8 @@ class GradientIteration {
   bool free_ = true;
   bool moved_ = false;     // the flows have been moved along their lines since they were set
   bool released_ = false;  // a held link was released in the last drawing of the lines
+  bool careful_ = false;   // one regime change per iteration, after careful_after iterations
+  bool pending_ = false;   // the last move found a link beyond its regime
   double mass_ = 0.0;
   double energy_ = 0.0;
   double last_mass_ = 0.0;
@@ -139,6 +156,8 @@ class GradientIteration {
   double largest_flow_ = 0.0;
   double largest_head_diff_ = 0.0;
   double largest_given_flow_ = 0.0;
+  double largest_fixed_head_ = 0.0;
+  double largest_head_ = 0.0;  // the largest head at either end of a link
 };
 
 void GradientIteration::run() {
@@ -261,6 +280,8 @@ void GradientIteration::list_links() {
     const double second_head =
         c2 == 0 ? graph_.group_head[graph_.node_group[net_.second_node[b]]] : 0.0;
     offset_[k] = first_head - second_head;
+    largest_fixed_head_ =
+        std::fmax(largest_fixed_head_, std::fmax(std::fabs(first_head), std::fabs(second_head)));
     slot_[k] = link_pair[link] != 0 ? equations_->link_slot(link_pair[link]) : -1;
     if (c1 != 0) bare_[c1] = 0;
     if (c2 != 0) bare_[c2] = 0;
@@ -328,11 +349,13 @@ void GradientIteration::linearise() {
   }
   for (std::int32_t k = 1; k <= n_links_; ++k) add_line(k, 1.0);
   mass_ = 0.0;
+  largest_head_ = largest_fixed_head_;
   for (std::int32_t c = 1; c <= n_; ++c) {
+    largest_head_ = std::fmax(largest_head_, std::fabs(head_[c]));
     if (bare_[c] == 0) mass_ = std::fmax(mass_, std::fabs(inflow_[c]));
   }
   released_ = false;
-  if (any_held) release_held_junctions();
+  if (any_held && !careful_) release_held_junctions();
   double* values = equations_->values();
   for (std::int32_t c = 1; c <= n_; ++c) {
     if (bare_[c] != 0) {
@@ -462,15 +485,18 @@ GradientIteration::Extremes GradientIteration::draw_lines(std::int32_t first, st
 }
 
 bool GradientIteration::converged() const {
-  if (!moved_ || released_) return false;
+  if (!moved_ || released_ || pending_) return false;
+  // A head difference cannot match a head loss closer than the rounding of the heads.
+  const double rounding = head_rounding * largest_head_;
   const double mass = mass_ / largest_flow_;
-  const double energy = energy_ / largest_head_diff_;
-  if (!(mass > converged_imbalance) && !(energy > converged_head_loss) &&
+  if (!(mass > converged_imbalance) &&
+      !(energy_ > std::fmax(converged_head_loss * largest_head_diff_, rounding)) &&
       !(off_jump_ > converged_head_loss)) {
     return true;
   }
   const bool stalled = !(mass_ < 0.5 * last_mass_) && !(energy_ < 0.5 * last_energy_);
-  return stalled && !(mass > rounding_imbalance) && !(energy > rounding_head_loss) &&
+  return stalled && !(mass > rounding_imbalance) &&
+         !(energy_ > std::fmax(rounding_head_loss * largest_head_diff_, rounding)) &&
          !(off_jump_ > rounding_head_loss);
 }
 
@@ -491,11 +517,28 @@ void GradientIteration::move_heads_and_flows() {
   equations_->solve(rhs_, step_);
   for (std::int32_t c = 1; c <= n_; ++c) head_[c] += step_[c];
   moved_ = true;
-  auto move = [this](std::int32_t first, std::int32_t last) { move_flows(first, last); };
+  careful_ = s_.iterations > careful_after;
+  Change largest[2];
+  auto move = [&](std::int32_t first, std::int32_t last) {
+    largest[first == 1 ? 0 : 1] = move_flows(first, last);
+  };
   halves_.run(n_links_, move);
+  // A careful move changes the regime of the one link that leaves its regime furthest.
+  pending_ = largest[0].link != 0 || largest[1].link != 0;
+  const Change& change = largest[0].excess >= largest[1].excess ? largest[0] : largest[1];
+  if (careful_ && change.link != 0) {
+    flow_[change.link] = change.flow;
+    regime_[change.link] = change.regime;
+  }
 }
 
-void GradientIteration::move_flows(std::int32_t first, std::int32_t last) {
+// Every flow moved along its line to the new heads. A branch whose flow leaves the regime its
+// line was drawn in changes regime: one that reaches Re 2000 takes the regime its head
+// difference says, held or beyond; a held one whose head difference leaves the two laws' head
+// losses at the jump starts again just inside that side. In a careful move the branches keep
+// their regimes, and the change that goes furthest beyond a regime is returned instead.
+GradientIteration::Change GradientIteration::move_flows(std::int32_t first, std::int32_t last) {
+  Change furthest;
   for (std::int32_t k = first; k <= last; ++k) {
     const BranchLaw& law = law_[k];
     const std::int32_t u = first_[k];
@@ -503,43 +546,52 @@ void GradientIteration::move_flows(std::int32_t first, std::int32_t last) {
     const double step = (u != 0 ? step_[u] : 0.0) - (v != 0 ? step_[v] : 0.0);
     const double q = flow_[k];
     const double line_flow = q + conductance_[k] * (missing_[k] + step);
-    const Regime regime = regime_[k];
     if (free_) {
       flow_[k] = line_flow;
       regime_[k] = regime_of_flow(law, line_flow);
       continue;
     }
     const double side = side_of(q);
-    bool stays = false;
-    switch (regime) {
+    Change change;
+    switch (regime_[k]) {
       case Regime::laminar:
-        stays = std::fabs(line_flow) < law.jump_flow;
+        if (std::fabs(line_flow) >= law.jump_flow) {
+          change = change_of_head(k, (std::fabs(line_flow) - law.jump_flow) / law.jump_flow);
+        }
         break;
       case Regime::turbulent:
-        stays = side_of(line_flow) == side && std::fabs(line_flow) >= law.jump_flow;
+        if (side_of(line_flow) != side || std::fabs(line_flow) < law.jump_flow) {
+          change = change_of_head(k, (law.jump_flow - side * line_flow) / law.jump_flow);
+        }
         break;
       case Regime::held: {
         const double dh = side * head_diff(k);
         if (dh < law.laminar_jump_head) {
-          flow_[k] = side * law.jump_flow * (1.0 - leaving_margin);
-          regime_[k] = Regime::laminar;
+          change = {k, side * law.jump_flow * (1.0 - leaving_margin), Regime::laminar,
+                    (law.laminar_jump_head - dh) / law.laminar_jump_head};
         } else if (dh > law.turbulent_jump_head) {
-          flow_[k] = side * law.jump_flow * (1.0 + leaving_margin);
-          regime_[k] = Regime::turbulent;
-        } else {
-          flow_[k] = line_flow;
+          change = {k, side * law.jump_flow * (1.0 + leaving_margin), Regime::turbulent,
+                    (dh - law.turbulent_jump_head) / law.turbulent_jump_head};
         }
-        continue;
+        break;
       }
     }
-    if (stays) {
+    if (change.link == 0 || careful_) {
       flow_[k] = line_flow;
-      continue;
+      if (change.excess > furthest.excess) furthest = change;
+    } else {
+      flow_[k] = change.flow;
+      regime_[k] = change.regime;
+      furthest = change;
     }
-    const FlowOfHead at = flow_of_head(law, head_diff(k));
-    flow_[k] = at.flow;
-    regime_[k] = at.held ? Regime::held : regime_of_flow(law, at.flow);
   }
+  return furthest;
+}
+
+// The change of link k to the flow and regime of its head difference.
+GradientIteration::Change GradientIteration::change_of_head(std::int32_t k, double excess) const {
+  const FlowOfHead at = flow_of_head(law_[k], head_diff(k));
+  return {k, at.flow, at.held ? Regime::held : regime_of_flow(law_[k], at.flow), excess};
 }
 
 // Every flow set from its head difference: after the first iteration from the starting flows, the

@@ -48,6 +48,34 @@ TEST(BranchLaw, HeadLossAndFlowOfHeadAreInverse) {
   }
 }
 
+// The laws made with the root at the jump kept per relative roughness are the laws made one by
+// one, bit for bit: for smooth and rough pipes, sizes met again, and more sizes than are kept.
+TEST(BranchLaw, KeptRootsGiveTheSameLaws) {
+  for (const double roughness : {0.0, 4.5e-5}) {
+    Network net;
+    net.pi = 4.0 * std::atan(1.0);
+    net.roughness = roughness;
+    net.density = 1000.0;
+    net.gravity = 9.81;
+    net.kinematic_viscosity = static_cast<float>(0.001 / net.density);
+    const std::int32_t n = 300;
+    net.diameter.create(n);
+    net.length.create(n);
+    for (std::int32_t b = 1; b <= n; ++b) {
+      net.diameter[b] = 0.05 + 0.01 * (b % 150);
+      net.length[b] = 10.0 * b;
+    }
+    BranchLaws laws(net);
+    for (std::int32_t b = 1; b <= n; ++b) {
+      const BranchLaw kept = laws(b);
+      const BranchLaw alone = branch_law(net, b);
+      EXPECT_EQ(kept.turbulent_jump_head, alone.turbulent_jump_head) << b;
+      EXPECT_EQ(kept.laminar_jump_head, alone.laminar_jump_head) << b;
+      EXPECT_EQ(kept.length_factor, alone.length_factor) << b;
+    }
+  }
+}
+
 TEST(BranchLaw, ColebrookRootIsExact) {
   for (const double re : {2000.0, 4000.0, 1.0e5, 1.0e8}) {
     for (const double a : {0.0, 1.0e-5, 1.0e-2}) {
