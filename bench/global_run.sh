@@ -1,16 +1,24 @@
 #!/bin/sh
 # Times whole-process runs of the global solver on the grid networks of make_network and the
 # sparse networks of make_sparse_network (about 1.2 pipes per junction) of about 10,000, 100,000
-# and 1,000,000 branches, with /usr/bin/time -v (wall time and peak resident memory), and in the
-# same benchmark run the classic setup-and-report run on the same file (tolerance 1E9: the first
-# sweep and the first friction update already meet it, so that run reads, prepares, balances
-# once and writes the results file). The global solver does not read the tolerance; the file's
-# iteration limit (100) bounds its Newton iterations. SIZES overrides the sizes, BUILD the build
-# folder (default build).
+# and 1,000,000 branches, and in the same benchmark run the classic setup-and-report run on the
+# same file (tolerance 1E9: the first sweep and the first friction update already meet it, so
+# that run reads, prepares, balances once and writes the results file). The global solver does
+# not read the tolerance; the file's iteration limit (100) bounds its Newton iterations.
+#
+# Each run is repeated RUNS times (default 3); the table shows the fastest wall time and the
+# largest peak resident memory (/usr/bin/time -v), and for the global runs the Newton iterations
+# and the time of the solve alone (--summary), with its ratio to the classic run's whole time.
+# Then networks of 1,000 to 5,000 branches, SMALL_RUNS times each (default 20), fastest whole
+# process of the classic and the global run. SIZES and SMALL_SIZES override the sizes, BUILD the
+# build folder (default build).
 set -eu
 cd "$(dirname "$0")/.."
 build=${BUILD:-build}
+runs=${RUNS:-3}
+small_runs=${SMALL_RUNS:-20}
 sizes=${SIZES:-"10000 100000 1000000"}
+small_sizes=${SMALL_SIZES:-"1000 2000 3000 5000"}
 
 cmake -S . -B "$build" -G Ninja -DTESSARO_BENCH=ON >/dev/null
 cmake --build "$build" >/dev/null
@@ -26,34 +34,95 @@ wall_seconds() {
 peak_mbytes() {
   sed -n 's/^.*Maximum resident set size (kbytes): //p' "$1" | awk '{ printf "%.1f", $1 / 1024 }'
 }
+# The solving time of a --summary report, in seconds.
+solving_seconds() {
+  sed -n 's/^.*solving \([0-9.]*\) \([m]*s\),.*/\1 \2/p' "$1" |
+    awk '{ if ($2 == "ms") printf "%.3f", $1 / 1000; else printf "%.3f", $1 }'
+}
+smaller() {
+  if [ -z "$1" ] || awk "BEGIN { exit !($2 < $1) }"; then echo "$2"; else echo "$1"; fi
+}
+larger() {
+  if [ -z "$1" ] || awk "BEGIN { exit !($2 > $1) }"; then echo "$2"; else echo "$1"; fi
+}
+generate() {
+  if [ "$1" = grid ]; then
+    "$build/bench/make_network" "$2" 1E9 100 "$3"
+  else
+    "$build/bench/make_sparse_network" "$2" 1E9 100 "$3"
+  fi
+}
 
-printf '%-7s %9s %-8s %7s %9s %10s  %s\n' layout branches solver "wall s" "wall ms" "peak MB" \
-  outcome
+printf '%-7s %9s %8s %7s %8s %10s %8s  %s\n' layout branches solver "wall s" "peak MB" \
+  iterations "solve s" "solve / classic"
 for size in $sizes; do
   for layout in grid sparse; do
     folder=$work/$layout-$size
     mkdir -p "$folder"
-    if [ "$layout" = grid ]; then
-      generator=$build/bench/make_network
-    else
-      generator=$build/bench/make_sparse_network
-    fi
-    shape=$("$generator" "$size" 1E9 100 "$folder/Tessaro-net.txt")
+    shape=$(generate "$layout" "$size" "$folder/Tessaro-net.txt")
     branches=${shape%% *}
-    for solver in global classic; do
-      rm -f "$folder/Log file.txt" "$folder/Tessaro-res.txt"
-      if [ "$solver" = global ]; then set -- --solver global --summary; else set --; fi
-      start=$(date +%s%N)
-      (cd "$folder" && /usr/bin/time -v -o time.txt "$program" "$@" >/dev/null 2>summary.txt)
-      ms=$(awk "BEGIN { printf \"%.0f\", ($(date +%s%N) - $start) / 1e6 }")
+    for solver in classic global; do
+      wall=
+      peak=
+      solve=
+      iterations=
+      run=1
+      while [ "$run" -le "$runs" ]; do
+        rm -f "$folder/Log file.txt" "$folder/Tessaro-res.txt"
+        if [ "$solver" = global ]; then set -- --solver global --summary; else set --; fi
+        (cd "$folder" && /usr/bin/time -v -o time.txt "$program" "$@" >/dev/null 2>summary.txt)
+        wall=$(smaller "$wall" "$(wall_seconds "$folder/time.txt")")
+        peak=$(larger "$peak" "$(peak_mbytes "$folder/time.txt")")
+        if [ "$solver" = global ]; then
+          solve=$(smaller "$solve" "$(solving_seconds "$folder/summary.txt")")
+          iterations=$(sed -n 's/^  Newton iterations: //p' "$folder/summary.txt")
+        fi
+        run=$((run + 1))
+      done
       outcome=$(tr -d '\r' <"$folder/Log file.txt" | head -n 1 | cut -c 2-)
-      if [ "$solver" = global ]; then
-        iterations=$(sed -n 's/^  Newton iterations: //p' "$folder/summary.txt")
-        solving=$(sed -n 's/^.*solving \([^,]*\),.*/\1/p' "$folder/summary.txt")
-        outcome="$outcome; $iterations Newton iterations, solving $solving"
+      if [ "$solver" = classic ]; then
+        classic_wall=$wall
+        printf '%-7s %9s %8s %7s %8s %10s %8s  %s\n' "$layout" "$branches" classic "$wall" \
+          "$peak" - - "$outcome"
+      else
+        ratio=$(awk "BEGIN { printf \"%.2f\", $solve / $classic_wall }")
+        printf '%-7s %9s %8s %7s %8s %10s %8s  %s\n' "$layout" "$branches" global "$wall" \
+          "$peak" "$iterations" "$solve" "$ratio; $outcome"
       fi
-      printf '%-7s %9s %-8s %7s %9s %10s  %s\n' "$layout" "$branches" "$solver" \
-        "$(wall_seconds "$folder/time.txt")" "$ms" "$(peak_mbytes "$folder/time.txt")" "$outcome"
     done
+  done
+done
+
+# Small networks: the whole process, in milliseconds, fastest of SMALL_RUNS; timed by hyperfine
+# (without a shell) where it is installed, by the shell's clock otherwise.
+printf '\n%-7s %9s %12s %12s\n' layout branches "classic ms" "global ms"
+fastest_ms() {
+  if command -v hyperfine >/dev/null; then
+    hyperfine -N -w 3 -r "$small_runs" --export-json "$work/times.json" "$*" >/dev/null 2>&1
+    sed -n 's/^ *"min": \([0-9.e-]*\),*$/\1/p' "$work/times.json" | awk '{ printf "%.1f", $1 * 1000 }'
+    return
+  fi
+  best=
+  run=1
+  while [ "$run" -le "$small_runs" ]; do
+    start=$(date +%s%N)
+    "$@" >/dev/null 2>&1
+    ms=$(awk "BEGIN { printf \"%.1f\", ($(date +%s%N) - $start) / 1e6 }")
+    best=$(smaller "$best" "$ms")
+    run=$((run + 1))
+  done
+  echo "$best"
+}
+for size in $small_sizes; do
+  for layout in grid sparse; do
+    folder=$work/small-$layout-$size
+    mkdir -p "$folder"
+    shape=$(generate "$layout" "$size" "$folder/Tessaro-net.txt")
+    branches=${shape%% *}
+    cd "$folder"
+    classic_ms=$(fastest_ms "$program")
+    global_ms=$(fastest_ms "$program" --solver global)
+    cd - >/dev/null
+    printf '%-7s %9s %12s %12s\n' "$layout" "$branches" "$classic_ms" "$global_ms"
   done
 done
