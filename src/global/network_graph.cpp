@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "global/disjoint_sets.h"
 #include "model/messages.h"
 #include "textio/log.h"
 #include "textio/run_end.h"
@@ -9,40 +10,6 @@
 namespace tessaro::global {
 
 namespace {
-
-// Disjoint sets of nodes, by union by size and path halving.
-class NodeSets {
- public:
-  explicit NodeSets(std::int32_t n) {
-    parent_.create(n);
-    size_.create(n);
-    for (std::int32_t k = 1; k <= n; ++k) {
-      parent_[k] = k;
-      size_[k] = 1;
-    }
-  }
-  std::int32_t find(std::int32_t k) {
-    while (parent_[k] != k) {
-      parent_[k] = parent_[parent_[k]];
-      k = parent_[k];
-    }
-    return k;
-  }
-  // Joins the sets of a and b; false when they were one set already.
-  bool join(std::int32_t a, std::int32_t b) {
-    a = find(a);
-    b = find(b);
-    if (a == b) return false;
-    if (size_[a] < size_[b]) std::swap(a, b);
-    parent_[b] = a;
-    size_[a] += size_[b];
-    return true;
-  }
-
- private:
-  Table<std::int32_t> parent_;
-  Table<std::int32_t> size_;
-};
 
 // The one branch of each terminal node (0 for a junction).
 Table<std::int32_t> terminal_branches(const Network& net) {
@@ -81,7 +48,7 @@ void classify_branches(const Network& net, const Table<std::int32_t>& terminal_b
 // Merges the ends of every zero-length branch; a branch that closes a loop of such branches is
 // marked undetermined. Numbers the groups in the order of their lowest node.
 void merge_zero_length(const Network& net, NetworkGraph& graph) {
-  NodeSets sets(net.n_nodes);
+  DisjointSets sets(net.n_nodes);
   for (std::int32_t b = 1; b <= net.n_branches; ++b) {
     if (graph.branch_kind[b] != BranchKind::zero_length) continue;
     if (!sets.join(net.first_node[b], net.second_node[b])) {
@@ -134,7 +101,7 @@ void fix_terminal_heads(const Network& net, const Table<std::int32_t>& terminal_
 // taken relative to its highest-numbered terminal (or node, without a terminal) at head 0.
 void reference_floating_parts(const Network& net, const Table<std::int32_t>& terminal_branch,
                               NetworkGraph& graph) {
-  NodeSets sets(net.n_nodes);
+  DisjointSets sets(net.n_nodes);
   for (std::int32_t b = 1; b <= net.n_branches; ++b)
     sets.join(net.first_node[b], net.second_node[b]);
   graph.node_part.create(net.n_nodes);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "global/branch_law.h"
+#include "global/disjoint_sets.h"
 #include "global/head_equations.h"
 #include "global/two_halves.h"
 #include "model/messages.h"
@@ -138,8 +139,9 @@ class GradientIteration {
   Table<double> rhs_;
   Table<double> given_inflow_;
   Table<std::uint8_t> bare_;  // 1 for a column no link reaches: its head stays where it is
-  // Per column and one more for all fixed heads: the groups of columns that links not held join.
-  Table<std::int32_t> group_;
+  // Per column and one more for all fixed heads: the groups of columns that links not held join,
+  // and the net inflow of each group.
+  DisjointSets groups_;
   Table<double> group_inflow_;
 
   // The state of the iteration.
@@ -302,7 +304,7 @@ void GradientIteration::list_links() {
   inflow_.create(n_);
   rhs_.create(n_);
   given_inflow_.create(n_);
-  group_.create(static_cast<std::int64_t>(n_) + 1);
+  groups_.create(n_ + 1);
   group_inflow_.create(static_cast<std::int64_t>(n_) + 1);
   for (std::int32_t u = 1; u <= n_; ++u) {
     head_[equations_->column(u)] = s_.group_head[graph_.unknown_group[u]];
@@ -395,37 +397,26 @@ void GradientIteration::add_line(std::int32_t k, double sign) {
 // iteration. For each such group of junctions that is out of balance, one held link at its edge
 // leaves the held state instead, on the side that reduces the group's imbalance.
 void GradientIteration::release_held_junctions() {
-  const std::int32_t ground = n_ + 1;  // every fixed head
-  for (std::int32_t c = 1; c <= ground; ++c) {
-    group_[c] = c;
-    group_inflow_[c] = 0.0;
-  }
-  auto find = [this](std::int32_t c) {
-    while (group_[c] != c) {
-      group_[c] = group_[group_[c]];
-      c = group_[c];
-    }
-    return c;
-  };
+  const std::int32_t fixed = n_ + 1;  // every fixed head
+  groups_.separate();
   for (std::int32_t k = 1; k <= n_links_; ++k) {
     if (regime_[k] == Regime::held) continue;
-    const std::int32_t a = find(first_[k] != 0 ? first_[k] : ground);
-    const std::int32_t b = find(second_[k] != 0 ? second_[k] : ground);
-    // Every group joined to a fixed head has the fixed heads' group as its root.
-    if (a != b) group_[a == ground ? b : a] = a == ground ? ground : b;
+    groups_.join(first_[k] != 0 ? first_[k] : fixed, second_[k] != 0 ? second_[k] : fixed);
   }
+  for (std::int32_t c = 1; c <= fixed; ++c) group_inflow_[c] = 0.0;
   for (std::int32_t c = 1; c <= n_; ++c) {
-    if (bare_[c] == 0) group_inflow_[find(c)] += inflow_[c];
+    if (bare_[c] == 0) group_inflow_[groups_.find(c)] += inflow_[c];
   }
   // Imbalances at the rounding of the held flows are left to the convergence test.
   const double tolerance = rounding_imbalance * largest_flow_;
+  const std::int32_t fixed_group = groups_.find(fixed);
   for (std::int32_t k = 1; k <= n_links_; ++k) {
     if (regime_[k] != Regime::held) continue;
     for (const std::int32_t end : {first_[k], second_[k]}) {
       if (end == 0) continue;
-      const std::int32_t g = find(end);
+      const std::int32_t g = groups_.find(end);
       const double excess = group_inflow_[g];
-      if (g == ground || !(std::fabs(excess) > tolerance)) continue;
+      if (g == fixed_group || !(std::fabs(excess) > tolerance)) continue;
       add_line(k, -1.0);
       const BranchLaw& law = law_[k];
       const double side = side_of(flow_[k]);
