@@ -15,34 +15,26 @@ std::size_t size_of(std::int64_t n) {
   return static_cast<std::size_t>(n);
 }
 
-// Nested dissection replaces minimum degree where a factorisation in the minimum-degree order
-// takes more than this many operations; it stops dissecting at parts of this many unknowns, which
-// keeps its own cost near a second for a million unknowns. Measured on the bench meshes: the
-// 1,000,000-branch grid, 8.2 Gflop by minimum degree (found in 0.2 s), 5.4 Gflop by dissection
-// (found in 1.0 s); the 100,000-branch grid, 0.16 Gflop, gains nothing.
-constexpr double dissection_operations = 4.0e9;
+// Nested dissection stops at parts of this many unknowns, which keeps its own cost near a second
+// for a million unknowns.
 constexpr std::size_t dissection_smallest_part = 50000;
 
 }  // namespace
 
 HeadEquations::HeadEquations(std::int32_t n_unknowns, const Table<std::int32_t>& first,
-                             const Table<std::int32_t>& second)
+                             const Table<std::int32_t>& second, Factoring factoring)
     : n_(n_unknowns) {
   cholmod_start(&common_);
   started_ = true;
   common_.print = 0;
   common_.error_handler = nullptr;
-  // A supernodal factor where the analysis finds enough work per entry of the factor for the
-  // dense kernels to pay (meshes), a simplicial one otherwise (networks that are mostly trees
-  // and chains).
   common_.supernodal = CHOLMOD_AUTO;
-  common_.supernodal_switch = 100.0;
+  common_.supernodal_switch = factoring.supernodal_switch;
   check(common_.status == CHOLMOD_OK);
 
   // The fill-reducing order of the pattern in the unknowns' own numbering: minimum degree (AMD),
-  // and the pattern analysed in that order. Where its factorisation would take more work than
-  // the nested dissection costs to find (meshes of hundreds of thousands of junctions, where
-  // minimum degree needs some 60 % more operations), nested dissection instead.
+  // and the pattern analysed in that order; nested dissection instead where minimum degree leaves
+  // too much work.
   column_.create(n_);
   for (std::int32_t u = 1; u <= n_; ++u) column_[u] = u;
   cholmod_sparse* own_order = pattern(first, second);
@@ -53,7 +45,7 @@ HeadEquations::HeadEquations(std::int32_t n_unknowns, const Table<std::int32_t>&
   common_.method[0].ordering = CHOLMOD_NATURAL;
   common_.postorder = 0;
   analyse_in_order(order, first, second);
-  if (common_.fl > dissection_operations) {
+  if (common_.fl > factoring.dissection_operations) {
     Table<std::int32_t> parent;
     Table<std::int32_t> member;
     parent.create(n_);

@@ -247,6 +247,46 @@ TEST(GlobalSolver, GeneratedNetworksMeetTheResidualTargets) {
   EXPECT_EQ(solved_count, 27);
 }
 
+// The file's iteration limit bounds the Newton iterations: below what a network needs the run
+// stops with the limit's two log lines and writes no results; the heads and flows keep their
+// targets however far the heads lie from 0 and however small the head differences are against
+// them (a network at 2,000 m whose flows lose micrometres of head, and one at sea level whose
+// pipes lose hundreds of metres).
+TEST(GlobalSolver, IterationLimitAndScalesOfHead) {
+  const Net base = generate(Layout::sparse, 0.001, 120, 5);
+  for (const int limit : {0, 1, 3}) {
+    Net net = base;
+    net.max_iterations = limit;
+    const RunResult run = solve(net);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_NE(run.log.find("Maximum iterations exceeded"), std::string::npos) << limit;
+    EXPECT_NE(run.log.find("Maximum accumulative junctional flowrate ="), std::string::npos);
+    EXPECT_FALSE(fs::exists(run.folder / "Tessaro-res.txt"));
+    fs::remove_all(run.folder);
+  }
+  struct Scale {
+    double elevation;  // added to every node
+    double flow;       // every drain's flow multiplied by it
+  };
+  for (const Scale scale : {Scale{2000.0, 1e-4}, Scale{0.0, 1.0}, Scale{-500.0, 30.0}}) {
+    Net net = base;
+    for (double& z : net.elevation) z += scale.elevation;
+    for (Pipe& p : net.pipes) {
+      if (p.condition == 2) {
+        p.first_value *= scale.flow;
+        p.second_value *= scale.flow;
+      }
+    }
+    const RunResult run = solve(net);
+    SCOPED_TRACE(run.folder.string());
+    ASSERT_TRUE(solved(run)) << run.log;
+    const auto faults = certificate_faults(net, read_csv_table(run.folder / "Tessaro-branches.csv"),
+                                           read_csv_table(run.folder / "Tessaro-nodes.csv"));
+    EXPECT_TRUE(faults.empty()) << faults.front();
+    if (faults.empty()) fs::remove_all(run.folder);
+  }
+}
+
 // Oil networks whose iterations meet the rarer states, found among generated ones: groups of
 // junctions reached only through held branches, whose flows cannot balance until one of those
 // branches leaves the jump (a drain between two held pipes), and series branches with close jump

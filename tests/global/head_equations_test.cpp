@@ -1,7 +1,8 @@
 // The head equations, stored in the fill-reducing order: on grids of unknowns numbered in a
 // shuffled order, with extra and parallel links and conductances twelve orders apart, every
 // solution satisfies the equations as they were filled, checked by multiplying the links back
-// without the library, fill after fill.
+// without the library, fill after fill; in the minimum-degree and the nested-dissection order,
+// with simplicial and supernodal factors.
 #include "global/head_equations.h"
 
 #include <algorithm>
@@ -22,82 +23,87 @@ TEST(HeadEquations, SolutionsSatisfyTheFilledEquations) {
   std::uniform_real_distribution<double> exponent(-6.0, 6.0);
   std::uniform_real_distribution<double> value(-1.0, 1.0);
   const std::pair<std::int32_t, std::int32_t> shapes[] = {{1, 2}, {3, 7}, {20, 20}, {60, 45}};
-  for (const auto& [rows, columns] : shapes) {
-    const std::int32_t n = rows * columns;
-    std::vector<std::int32_t> number(static_cast<std::size_t>(n));
-    for (std::int32_t k = 0; k < n; ++k) number[static_cast<std::size_t>(k)] = k + 1;
-    std::shuffle(number.begin(), number.end(), random);
-    std::vector<std::pair<std::int32_t, std::int32_t>> links;
-    for (std::int32_t k = 0; k < n; ++k) {
-      const std::int32_t u = number[static_cast<std::size_t>(k)];
-      if ((k + 1) % columns != 0) links.emplace_back(u, number[static_cast<std::size_t>(k + 1)]);
-      if (k + columns < n) links.emplace_back(number[static_cast<std::size_t>(k + columns)], u);
-      if (k % 4 == 0 && number[static_cast<std::size_t>(n - 1 - k)] != u) {
-        links.emplace_back(u, number[static_cast<std::size_t>(n - 1 - k)]);
-      }
-    }
-    links.push_back(links.front());
-    const auto n_links = static_cast<std::int32_t>(links.size());
-    Table<std::int32_t> first;
-    Table<std::int32_t> second;
-    first.create(n_links);
-    second.create(n_links);
-    for (std::int32_t k = 1; k <= n_links; ++k) {
-      std::tie(first[k], second[k]) = links[static_cast<std::size_t>(k - 1)];
-    }
-    HeadEquations equations(n, first, second);
-
-    for (int fill = 0; fill < 3; ++fill) {
-      // Every link a conductance, every seventh unknown tied to a fixed head of 0.
-      Table<double> conductance;
-      Table<double> tie;
-      Table<double> rhs;
-      Table<double> x;
-      conductance.create(n_links);
-      tie.create(n);
-      rhs.create(n);
-      x.create(n);
-      equations.clear();
-      for (std::int32_t k = 1; k <= n_links; ++k) {
-        conductance[k] = std::pow(10.0, exponent(random));
-        equations.add_link(k, conductance[k]);
-        equations.add_diagonal(equations.column(first[k]), conductance[k]);
-        equations.add_diagonal(equations.column(second[k]), conductance[k]);
-      }
-      // The equations take and give the unknowns by their columns.
-      Table<double> rhs_by_column;
-      Table<double> x_by_column;
-      rhs_by_column.create(n);
-      x_by_column.create(n);
-      for (std::int32_t u = 1; u <= n; ++u) {
-        if (u % 7 == 1) tie[u] = std::pow(10.0, exponent(random));
-        equations.add_diagonal(equations.column(u), tie[u]);
-        rhs[u] = value(random);
-        rhs_by_column[equations.column(u)] = rhs[u];
-      }
-      ASSERT_TRUE(equations.factorise(0.0));
-      equations.solve(rhs_by_column, x_by_column);
-      for (std::int32_t u = 1; u <= n; ++u) x[u] = x_by_column[equations.column(u)];
-
-      // Each unknown's net inflow against its right-hand side, relative to its largest term.
-      Table<double> inflow;
-      Table<double> largest;
-      inflow.create(n);
-      largest.create(n);
-      for (std::int32_t u = 1; u <= n; ++u) {
-        inflow[u] = tie[u] * x[u];
-        largest[u] = std::fabs(inflow[u]) + std::fabs(rhs[u]);
-      }
-      for (std::int32_t k = 1; k <= n_links; ++k) {
-        inflow[first[k]] += conductance[k] * (x[first[k]] - x[second[k]]);
-        inflow[second[k]] -= conductance[k] * (x[first[k]] - x[second[k]]);
-        for (const std::int32_t u : {first[k], second[k]}) {
-          largest[u] = std::fmax(largest[u], conductance[k] * std::fabs(x[u]));
+  const Factoring factorings[] = {{}, {0.0, 0.0}, {0.0, 1.0e30}, {1.0e30, 0.0}};
+  for (const Factoring& factoring : factorings) {
+    for (const auto& [rows, columns] : shapes) {
+      const std::int32_t n = rows * columns;
+      std::vector<std::int32_t> number(static_cast<std::size_t>(n));
+      for (std::int32_t k = 0; k < n; ++k) number[static_cast<std::size_t>(k)] = k + 1;
+      std::shuffle(number.begin(), number.end(), random);
+      std::vector<std::pair<std::int32_t, std::int32_t>> links;
+      for (std::int32_t k = 0; k < n; ++k) {
+        const std::int32_t u = number[static_cast<std::size_t>(k)];
+        if ((k + 1) % columns != 0) links.emplace_back(u, number[static_cast<std::size_t>(k + 1)]);
+        if (k + columns < n) links.emplace_back(number[static_cast<std::size_t>(k + columns)], u);
+        if (k % 4 == 0 && number[static_cast<std::size_t>(n - 1 - k)] != u) {
+          links.emplace_back(u, number[static_cast<std::size_t>(n - 1 - k)]);
         }
       }
-      for (std::int32_t u = 1; u <= n; ++u) {
-        EXPECT_LE(std::fabs(inflow[u] - rhs[u]), 1e-12 * largest[u])
-            << rows << " x " << columns << ", fill " << fill << ", unknown " << u;
+      links.push_back(links.front());
+      const auto n_links = static_cast<std::int32_t>(links.size());
+      Table<std::int32_t> first;
+      Table<std::int32_t> second;
+      first.create(n_links);
+      second.create(n_links);
+      for (std::int32_t k = 1; k <= n_links; ++k) {
+        std::tie(first[k], second[k]) = links[static_cast<std::size_t>(k - 1)];
+      }
+      HeadEquations equations(n, first, second, factoring);
+
+      for (int fill = 0; fill < 3; ++fill) {
+        // Every link a conductance, every seventh unknown tied to a fixed head of 0.
+        Table<double> conductance;
+        Table<double> tie;
+        Table<double> rhs;
+        Table<double> x;
+        conductance.create(n_links);
+        tie.create(n);
+        rhs.create(n);
+        x.create(n);
+        equations.clear();
+        for (std::int32_t k = 1; k <= n_links; ++k) {
+          conductance[k] = std::pow(10.0, exponent(random));
+          equations.add_link(k, conductance[k]);
+          equations.add_diagonal(equations.column(first[k]), conductance[k]);
+          equations.add_diagonal(equations.column(second[k]), conductance[k]);
+        }
+        // The equations take and give the unknowns by their columns.
+        Table<double> rhs_by_column;
+        Table<double> x_by_column;
+        rhs_by_column.create(n);
+        x_by_column.create(n);
+        for (std::int32_t u = 1; u <= n; ++u) {
+          if (u % 7 == 1) tie[u] = std::pow(10.0, exponent(random));
+          equations.add_diagonal(equations.column(u), tie[u]);
+          rhs[u] = value(random);
+          rhs_by_column[equations.column(u)] = rhs[u];
+        }
+        ASSERT_TRUE(equations.factorise(0.0));
+        equations.solve(rhs_by_column, x_by_column);
+        for (std::int32_t u = 1; u <= n; ++u) x[u] = x_by_column[equations.column(u)];
+
+        // Each unknown's net inflow against its right-hand side, relative to its largest term.
+        Table<double> inflow;
+        Table<double> largest;
+        inflow.create(n);
+        largest.create(n);
+        for (std::int32_t u = 1; u <= n; ++u) {
+          inflow[u] = tie[u] * x[u];
+          largest[u] = std::fabs(inflow[u]) + std::fabs(rhs[u]);
+        }
+        for (std::int32_t k = 1; k <= n_links; ++k) {
+          inflow[first[k]] += conductance[k] * (x[first[k]] - x[second[k]]);
+          inflow[second[k]] -= conductance[k] * (x[first[k]] - x[second[k]]);
+          for (const std::int32_t u : {first[k], second[k]}) {
+            largest[u] = std::fmax(largest[u], conductance[k] * std::fabs(x[u]));
+          }
+        }
+        for (std::int32_t u = 1; u <= n; ++u) {
+          EXPECT_LE(std::fabs(inflow[u] - rhs[u]), 1e-12 * largest[u])
+              << rows << " x " << columns << ", fill " << fill << ", unknown " << u
+              << ", dissection above " << factoring.dissection_operations << ", supernodal above "
+              << factoring.supernodal_switch;
+        }
       }
     }
   }
