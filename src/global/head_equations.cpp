@@ -33,18 +33,15 @@ HeadEquations::HeadEquations(std::int32_t n_unknowns, const Table<std::int32_t>&
   check(common_.status == CHOLMOD_OK);
 
   // The fill-reducing order of the pattern in the unknowns' own numbering: minimum degree (AMD),
-  // and the pattern analysed in that order; nested dissection instead where minimum degree leaves
-  // too much work.
+  // or nested dissection where minimum degree leaves too much work; then the pattern in that
+  // order, analysed as it stands.
   column_.create(n_);
   for (std::int32_t u = 1; u <= n_; ++u) column_[u] = u;
   cholmod_sparse* own_order = pattern(first, second);
   Table<std::int32_t> order;
   order.create(n_);
+  // AMD counts the work of a factorisation in its order.
   check(cholmod_amd(own_order, nullptr, 0, order.data(), &common_) != 0);
-  common_.nmethods = 1;
-  common_.method[0].ordering = CHOLMOD_NATURAL;
-  common_.postorder = 0;
-  analyse_in_order(order, first, second);
   if (common_.fl > factoring.dissection_operations) {
     Table<std::int32_t> parent;
     Table<std::int32_t> member;
@@ -53,25 +50,19 @@ HeadEquations::HeadEquations(std::int32_t n_unknowns, const Table<std::int32_t>&
     common_.method[0].nd_small = dissection_smallest_part;
     check(cholmod_nested_dissection(own_order, nullptr, 0, order.data(), parent.data(),
                                     member.data(), &common_) >= 0);
-    cholmod_free_factor(&factor_, &common_);
-    cholmod_free_sparse(&matrix_, &common_);
-    analyse_in_order(order, first, second);
   }
   cholmod_free_sparse(&own_order, &common_);
-  rhs_ = cholmod_zeros(size_of(n_), 1, CHOLMOD_REAL, &common_);
-  check(rhs_ != nullptr);
-  scale_.create(n_);
-}
-
-// The pattern with unknown u in column order[c] + 1 = u's position c, analysed as it stands.
-void HeadEquations::analyse_in_order(const Table<std::int32_t>& order,
-                                     const Table<std::int32_t>& first,
-                                     const Table<std::int32_t>& second) {
+  common_.nmethods = 1;
+  common_.method[0].ordering = CHOLMOD_NATURAL;
+  common_.postorder = 0;
   for (std::int32_t c = 1; c <= n_; ++c) column_[order[c] + 1] = c;
   matrix_ = pattern(first, second);
   values_ = static_cast<double*>(matrix_->x);
   factor_ = cholmod_analyze(matrix_, &common_);
   check(factor_ != nullptr && common_.status == CHOLMOD_OK);
+  rhs_ = cholmod_zeros(size_of(n_), 1, CHOLMOD_REAL, &common_);
+  check(rhs_ != nullptr);
+  scale_.create(n_);
 }
 
 cholmod_sparse* HeadEquations::pattern(const Table<std::int32_t>& first,

@@ -62,8 +62,6 @@ class HeadEquations {
 
  private:
   void check(bool ok);
-  void analyse_in_order(const Table<std::int32_t>& order, const Table<std::int32_t>& first,
-                        const Table<std::int32_t>& second);
   // The upper triangle's pattern, unknown u in column column_[u]: the rows of each column
   // ascending, the diagonal last; fills diagonal_slot_ and link_slot_.
   cholmod_sparse* pattern(const Table<std::int32_t>& first, const Table<std::int32_t>& second);
