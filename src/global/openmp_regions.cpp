@@ -1,4 +1,4 @@
-// How the libraries under the head equations use the machine's threads.
+// CHOLMOD's OpenMP regions, run on the calling thread.
 //
 // CHOLMOD's supernodal factorisation opens an OpenMP parallel region for every update of a
 // supernode, most of them over a few dozen values. The OpenMP runtime ends each region with a
