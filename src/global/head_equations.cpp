@@ -15,10 +15,6 @@ std::size_t size_of(std::int64_t n) {
   return static_cast<std::size_t>(n);
 }
 
-// Nested dissection stops at parts of this many unknowns, which keeps its own cost near a second
-// for a million unknowns.
-constexpr std::size_t dissection_smallest_part = 50000;
-
 }  // namespace
 
 HeadEquations::HeadEquations(std::int32_t n_unknowns, const Table<std::int32_t>& first,
@@ -31,27 +27,37 @@ HeadEquations::HeadEquations(std::int32_t n_unknowns, const Table<std::int32_t>&
   common_.supernodal = CHOLMOD_AUTO;
   common_.supernodal_switch = factoring.supernodal_switch;
   check(common_.status == CHOLMOD_OK);
+  // A failure stops the run; what the library holds by then is released first.
+  try {
+    analyse(first, second, factoring);
+  } catch (...) {
+    release();
+    throw;
+  }
+}
 
+void HeadEquations::analyse(const Table<std::int32_t>& first, const Table<std::int32_t>& second,
+                            Factoring factoring) {
   // The fill-reducing order of the pattern in the unknowns' own numbering: minimum degree (AMD),
   // or nested dissection where minimum degree leaves too much work; then the pattern in that
   // order, analysed as it stands.
   column_.create(n_);
   for (std::int32_t u = 1; u <= n_; ++u) column_[u] = u;
-  cholmod_sparse* own_order = pattern(first, second);
+  own_order_ = pattern(first, second);
   Table<std::int32_t> order;
   order.create(n_);
   // AMD counts the work of a factorisation in its order.
-  check(cholmod_amd(own_order, nullptr, 0, order.data(), &common_) != 0);
+  check(cholmod_amd(own_order_, nullptr, 0, order.data(), &common_) != 0);
   if (common_.fl > factoring.dissection_operations) {
     Table<std::int32_t> parent;
     Table<std::int32_t> member;
     parent.create(n_);
     member.create(n_);
-    common_.method[0].nd_small = dissection_smallest_part;
-    check(cholmod_nested_dissection(own_order, nullptr, 0, order.data(), parent.data(),
+    common_.method[0].nd_small = factoring.dissection_smallest_part;
+    check(cholmod_nested_dissection(own_order_, nullptr, 0, order.data(), parent.data(),
                                     member.data(), &common_) >= 0);
   }
-  cholmod_free_sparse(&own_order, &common_);
+  cholmod_free_sparse(&own_order_, &common_);
   common_.nmethods = 1;
   common_.method[0].ordering = CHOLMOD_NATURAL;
   common_.postorder = 0;
@@ -135,13 +141,19 @@ cholmod_sparse* HeadEquations::pattern(const Table<std::int32_t>& first,
 }
 
 HeadEquations::~HeadEquations() {
+  release();
+}
+
+void HeadEquations::release() {
   if (!started_) return;
+  started_ = false;
   cholmod_free_dense(&work_e_, &common_);
   cholmod_free_dense(&work_y_, &common_);
   cholmod_free_dense(&solution_, &common_);
   cholmod_free_dense(&rhs_, &common_);
   cholmod_free_factor(&factor_, &common_);
   cholmod_free_sparse(&matrix_, &common_);
+  cholmod_free_sparse(&own_order_, &common_);
   cholmod_finish(&common_);
 }
 
@@ -180,8 +192,29 @@ bool HeadEquations::factorise(double regularisation) {
     values_[column_start[c + 1] - 1] += regularisation;
   }
   cholmod_factorize(matrix_, factor_, &common_);
-  if (common_.status == CHOLMOD_NOT_POSDEF) return false;
-  check(common_.status == CHOLMOD_OK);
+  if (common_.status != CHOLMOD_NOT_POSDEF) check(common_.status == CHOLMOD_OK);
+  if (common_.status == CHOLMOD_NOT_POSDEF || !pivots_positive()) {
+    // The values as they were filled, for the next try.
+    for (std::int32_t c = 0; c < n_; ++c) {
+      values_[column_start[c + 1] - 1] -= regularisation;
+      for (int p = column_start[c]; p < column_start[c + 1]; ++p) {
+        values_[p] /= scale[row[p]] * scale[c];
+      }
+    }
+    return false;
+  }
+  return true;
+}
+
+// A supernodal factor LL' fails on a pivot that is not positive; a simplicial factor LDL' fails
+// only on a zero one, and keeps the others in D, on its diagonal.
+bool HeadEquations::pivots_positive() const {
+  if (factor_->is_super || factor_->is_ll) return true;
+  const auto* column_start = static_cast<const int*>(factor_->p);
+  const auto* values = static_cast<const double*>(factor_->x);
+  for (std::int32_t c = 0; c < n_; ++c) {
+    if (!(values[column_start[c]] > 0.0)) return false;
+  }
   return true;
 }
 

@@ -1,13 +1,14 @@
 // The linear head equations of one Newton iteration: a symmetric positive definite matrix over the
 // unknown heads, one entry per pair of unknowns that a branch joins, factorised by CHOLMOD. The
-// fill-reducing order is found once, by AMD, and the matrix is kept in that order: the unknowns
-// are addressed by their column in it, so that neither the values nor the right-hand sides are
-// ever permuted. The pattern is analysed once; every iteration refills the values, factorises them
-// numerically and solves into the same storage.
+// fill-reducing order is found once, by minimum degree or nested dissection, and the matrix is
+// kept in that order: the unknowns are addressed by their column in it, so that neither the
+// values nor the right-hand sides are ever permuted. The pattern is analysed once; every
+// iteration refills the values, factorises them numerically and solves into the same storage.
 #pragma once
 
 #include <cholmod.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "model/table.h"
@@ -15,15 +16,17 @@
 namespace tessaro::global {
 
 // How the equations are ordered and factorised. Nested dissection replaces minimum degree where
-// a factorisation in the minimum-degree order takes more than dissection_operations: on the
-// bench meshes, the 1,000,000-branch grid takes 8.2 Gflop by minimum degree (found in 0.2 s) and
-// 5.4 Gflop by dissection stopped at parts of 50,000 unknowns (found in 1.0 s); the
-// 100,000-branch grid, 0.16 Gflop, gains nothing. The factor is supernodal where the analysis
-// finds more than supernodal_switch operations per entry of the factor, for the dense kernels to
-// pay (meshes), simplicial otherwise (networks that are mostly trees and chains).
+// a factorisation in the minimum-degree order takes more than dissection_operations, and stops
+// at parts of dissection_smallest_part unknowns, which keeps its own cost near a second for a
+// million unknowns: on the bench meshes, the 1,000,000-branch grid takes 8.2 Gflop by minimum
+// degree (found in 0.2 s) and 5.4 Gflop by dissection (found in 1.0 s); the 100,000-branch grid,
+// 0.16 Gflop, gains nothing. The factor is supernodal where the analysis finds more than
+// supernodal_switch operations per entry of the factor, for the dense kernels to pay (meshes),
+// simplicial otherwise (networks that are mostly trees and chains).
 struct Factoring {
   double dissection_operations = 4.0e9;
   double supernodal_switch = 100.0;
+  std::size_t dissection_smallest_part = 50000;
 };
 
 class HeadEquations {
@@ -53,15 +56,20 @@ class HeadEquations {
 
   // Factorises the matrix, each row and column scaled by the root of its diagonal so that
   // conductances many orders apart keep their accuracy, with `regularisation` added to the scaled
-  // diagonal. False when it is not positive definite. A factorisation leaves the values scaled:
-  // clear and refill them before the next.
+  // diagonal. False when it is not positive definite, the values then left as they were filled
+  // (to the rounding of the scaling); a factorisation leaves them scaled: clear and refill them
+  // before the next.
   bool factorise(double regularisation);
 
   // Solves for the heads by column, rhs and x indexed 1..n_unknowns by column.
   void solve(const Table<double>& rhs, Table<double>& x);
 
  private:
+  void analyse(const Table<std::int32_t>& first, const Table<std::int32_t>& second,
+               Factoring factoring);
+  void release();
   void check(bool ok);
+  bool pivots_positive() const;
   // The upper triangle's pattern, unknown u in column column_[u]: the rows of each column
   // ascending, the diagonal last; fills diagonal_slot_ and link_slot_.
   cholmod_sparse* pattern(const Table<std::int32_t>& first, const Table<std::int32_t>& second);
@@ -69,6 +77,7 @@ class HeadEquations {
   std::int32_t n_ = 0;
   cholmod_common common_{};
   bool started_ = false;
+  cholmod_sparse* own_order_ = nullptr;  // the pattern in the unknowns' own numbering
   cholmod_sparse* matrix_ = nullptr;
   cholmod_factor* factor_ = nullptr;
   cholmod_dense* rhs_ = nullptr;

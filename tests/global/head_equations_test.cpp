@@ -23,7 +23,7 @@ TEST(HeadEquations, SolutionsSatisfyTheFilledEquations) {
   std::uniform_real_distribution<double> exponent(-6.0, 6.0);
   std::uniform_real_distribution<double> value(-1.0, 1.0);
   const std::pair<std::int32_t, std::int32_t> shapes[] = {{1, 2}, {3, 7}, {20, 20}, {60, 45}};
-  const Factoring factorings[] = {{}, {0.0, 0.0}, {0.0, 1.0e30}, {1.0e30, 0.0}};
+  const Factoring factorings[] = {{}, {0.0, 0.0, 200}, {0.0, 1.0e30, 200}, {1.0e30, 0.0, 200}};
   for (const Factoring& factoring : factorings) {
     for (const auto& [rows, columns] : shapes) {
       const std::int32_t n = rows * columns;
@@ -106,6 +106,30 @@ TEST(HeadEquations, SolutionsSatisfyTheFilledEquations) {
         }
       }
     }
+  }
+}
+
+// An indefinite matrix is refused by both kinds of factor, and its values are left as filled, for
+// a try with a regularisation.
+TEST(HeadEquations, IndefiniteMatricesAreRefusedAndLeftAsFilled) {
+  for (const Factoring factoring : {Factoring{}, Factoring{1.0e30, 0.0, 200}}) {
+    Table<std::int32_t> first;
+    Table<std::int32_t> second;
+    first.create(1);
+    second.create(1);
+    first[1] = 1;
+    second[1] = 2;
+    HeadEquations equations(2, first, second, factoring);
+    equations.clear();
+    equations.add_link(1, 3.0);
+    equations.add_diagonal(1, 1.0);
+    equations.add_diagonal(2, 1.0);
+    EXPECT_FALSE(equations.factorise(0.0)) << factoring.supernodal_switch;
+    EXPECT_NEAR(equations.values()[equations.link_slot(1)], -3.0, 1e-15);
+    for (const std::int32_t c : {1, 2}) {
+      EXPECT_NEAR(equations.values()[equations.diagonal_slot(c)], 1.0, 1e-15);
+    }
+    EXPECT_FALSE(equations.factorise(1.0e-6));
   }
 }
 
