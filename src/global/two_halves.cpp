@@ -1,9 +1,11 @@
 #include "global/two_halves.h"
 
+#include <utility>
+
 namespace tessaro::global {
 
-// The helper starts only where a second core can run it. Its floating-point environment is the
-// default one, without traps, like the calling thread's during the solve.
+// The helper starts only where a second core can run it. It takes the floating-point environment
+// of the thread that makes it: the solver makes it with the traps off.
 TwoHalves::TwoHalves() {
   if (std::thread::hardware_concurrency() < 2) return;
   try {
@@ -38,6 +40,7 @@ void TwoHalves::start(Call call, void* context, std::int32_t first, std::int32_t
 void TwoHalves::wait() {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return !busy_; });
+  if (thrown_) std::rethrow_exception(std::exchange(thrown_, nullptr));
 }
 
 void TwoHalves::serve() {
@@ -50,8 +53,14 @@ void TwoHalves::serve() {
     const std::int32_t first = first_;
     const std::int32_t last = last_;
     lock.unlock();
-    call(context, first, last);
+    std::exception_ptr thrown;
+    try {
+      call(context, first, last);
+    } catch (...) {
+      thrown = std::current_exception();
+    }
     lock.lock();
+    thrown_ = thrown;
     busy_ = false;
     changed_.notify_all();
   }

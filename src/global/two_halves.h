@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -30,7 +31,13 @@ class TwoHalves {
     start([](void* context, std::int32_t first,
              std::int32_t last) { (*static_cast<Body*>(context))(first, last); },
           &body, middle + 1, n);
-    body(1, middle);
+    // The helper's half ends before anything leaves, and what it threw leaves from here.
+    try {
+      body(1, middle);
+    } catch (...) {
+      wait();
+      throw;
+    }
     wait();
   }
 
@@ -40,6 +47,7 @@ class TwoHalves {
   using Call = void (*)(void*, std::int32_t, std::int32_t);
 
   void start(Call call, void* context, std::int32_t first, std::int32_t last);
+  // Waits for the helper's half; rethrows what it threw.
   void wait();
   void serve();
 
@@ -50,6 +58,7 @@ class TwoHalves {
   std::int32_t first_ = 0;
   std::int32_t last_ = 0;
   bool busy_ = false;
+  std::exception_ptr thrown_;
   bool stop_ = false;
   std::thread helper_;
 };

@@ -3,7 +3,7 @@
 #include "global/two_halves.h"
 
 #include <cstdint>
-#include <set>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -31,6 +31,27 @@ TEST(TwoHalves, EveryEntryOnceAndLongLoopsOnTwoThreads) {
       EXPECT_NE(last_thread, first_thread) << n;
     }
   }
+}
+
+// What either half throws leaves run, after both halves have ended, and the helper serves the
+// next loop.
+TEST(TwoHalves, WhatAHalfThrowsLeavesAfterBothEnded) {
+  TwoHalves halves;
+  for (const bool second_half_throws : {true, false}) {
+    std::vector<int> visits(100001, 0);
+    auto body = [&](std::int32_t first, std::int32_t last) {
+      for (std::int32_t k = first; k <= last; ++k) visits[static_cast<std::size_t>(k)] += 1;
+      if ((first != 1) == second_half_throws) throw std::runtime_error("half");
+    };
+    EXPECT_THROW(halves.run(100000, body), std::runtime_error);
+    for (std::int32_t k = 1; k <= 100000; ++k) ASSERT_EQ(visits[static_cast<std::size_t>(k)], 1);
+  }
+  std::vector<int> visits(100001, 0);
+  auto body = [&](std::int32_t first, std::int32_t last) {
+    for (std::int32_t k = first; k <= last; ++k) visits[static_cast<std::size_t>(k)] += 1;
+  };
+  halves.run(100000, body);
+  for (std::int32_t k = 1; k <= 100000; ++k) ASSERT_EQ(visits[static_cast<std::size_t>(k)], 1);
 }
 
 }  // namespace
