@@ -33,18 +33,26 @@ constexpr double held_conductance = 1.0e-6;
 constexpr double leaving_margin = 1.0e-3;
 // Converged: every junction balances to the first fraction of the largest flow, every head
 // difference matches its flow's head loss to the second fraction of the largest head difference,
-// and every held flow is its jump flow to that fraction (its head difference lies between the two
-// laws' losses at the jump, or it would have left).
+// and every held flow is its jump flow to the third fraction of it (its head difference lies
+// between the two laws' losses at the jump, or it would have left).
 constexpr double converged_imbalance = 1.0e-13;
 constexpr double converged_head_loss = 1.0e-12;
+constexpr double converged_held_flow = 1.0e-12;
 // Where the rounding of heads and flows keeps the residuals above those bounds, residuals below
-// these are taken once an iteration no longer halves them.
+// these are taken once an iteration no longer halves them; and a head difference cannot match
+// its head loss closer than this fraction of the heads.
 constexpr double rounding_imbalance = 1.0e-11;
-constexpr double head_rounding = 16.0 * std::numeric_limits<double>::epsilon();
 constexpr double rounding_head_loss = 1.0e-11;
+constexpr double rounding_held_flow = 1.0e-11;
+constexpr double head_rounding = 16.0 * std::numeric_limits<double>::epsilon();
+// A network whose flows are all below this fraction of the largest jump flow of its branches, and
+// its head differences below this fraction of the largest laminar loss at a jump, is still: its
+// residuals are measured against those fractions instead.
+constexpr double still_fraction = 1.0e-9;
 // Networks whose regimes still change after this many iterations (branches in series whose jump
 // flows lie close together can pass a change back and forth) change one regime per iteration
-// from then on, the one that goes furthest beyond its regime.
+// from then on, the one that goes furthest beyond its regime, and no held link is released for
+// the balance of the junctions behind it: that release is itself a change of regime.
 constexpr std::int32_t careful_after = 24;
 // Amounts added in turn to the scaled diagonal when the head equations are not positive
 // definite (the step is shortened but keeps its direction).
@@ -158,6 +166,8 @@ class GradientIteration {
   double largest_flow_ = 0.0;
   double largest_head_diff_ = 0.0;
   double largest_given_flow_ = 0.0;
+  double largest_jump_flow_ = 0.0;  // of the links' branches
+  double largest_jump_head_ = 0.0;  // the largest laminar loss at a jump
   double largest_fixed_head_ = 0.0;
   double largest_head_ = 0.0;  // the largest head at either end of a link
 };
@@ -293,6 +303,10 @@ void GradientIteration::list_links() {
     for (std::int32_t k = first; k <= last; ++k) law_[k] = laws(branch_[k]);
   };
   halves_.run(n_links_, make_laws);
+  for (std::int32_t k = 1; k <= n_links_; ++k) {
+    largest_jump_flow_ = std::fmax(largest_jump_flow_, law_[k].jump_flow);
+    largest_jump_head_ = std::fmax(largest_jump_head_, law_[k].laminar_jump_head);
+  }
 
   flow_.create(n_links_);
   regime_.create(n_links_);
@@ -477,33 +491,30 @@ GradientIteration::Extremes GradientIteration::draw_lines(std::int32_t first, st
 
 bool GradientIteration::converged() const {
   if (!moved_ || released_ || pending_) return false;
+  // The residuals are measured against the largest flow and head difference, or against a small
+  // part of the branches' jump flows and losses where the network is all but still.
+  const double flow_scale = std::fmax(largest_flow_, still_fraction * largest_jump_flow_);
+  const double head_scale = std::fmax(largest_head_diff_, still_fraction * largest_jump_head_);
   // A head difference cannot match a head loss closer than the rounding of the heads.
   const double rounding = head_rounding * largest_head_;
-  const double mass = mass_ / largest_flow_;
-  if (!(mass > converged_imbalance) &&
-      !(energy_ > std::fmax(converged_head_loss * largest_head_diff_, rounding)) &&
-      !(off_jump_ > converged_head_loss)) {
-    return true;
-  }
-  const bool stalled = !(mass_ < 0.5 * last_mass_) && !(energy_ < 0.5 * last_energy_);
-  return stalled && !(mass > rounding_imbalance) &&
-         !(energy_ > std::fmax(rounding_head_loss * largest_head_diff_, rounding)) &&
-         !(off_jump_ > rounding_head_loss);
+  auto within = [&](double imbalance, double head_loss, double held_flow) {
+    return mass_ <= imbalance * flow_scale &&
+           energy_ <= std::fmax(head_loss * head_scale, rounding) && off_jump_ <= held_flow;
+  };
+  if (within(converged_imbalance, converged_head_loss, converged_held_flow)) return true;
+  const bool stalled = mass_ >= 0.5 * last_mass_ && energy_ >= 0.5 * last_energy_;
+  return stalled && within(rounding_imbalance, rounding_head_loss, rounding_held_flow);
 }
 
 void GradientIteration::factorise() {
   for (const double regularisation : regularisations) {
-    if (regularisation > 0.0) linearise();
     if (equations_->factorise(regularisation)) return;
   }
   log_sentence(message::factorisation_failed);
   stop_run();
 }
 
-// The heads solved for, and every flow moved along its line to them. A branch whose flow leaves
-// the regime its line was drawn in changes regime: one that reaches Re 2000 takes the regime its
-// head difference says, held or beyond; a held one whose head difference leaves the two laws'
-// head losses at the jump starts again on that side.
+// The heads solved for, and every flow moved along its line to them (see move_flows).
 void GradientIteration::move_heads_and_flows() {
   equations_->solve(rhs_, step_);
   for (std::int32_t c = 1; c <= n_; ++c) head_[c] += step_[c];
