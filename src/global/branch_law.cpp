@@ -103,8 +103,8 @@ HeadLoss head_loss(const BranchLaw& law, double q) {
 
 HeadLoss head_loss(const BranchLaw& law, double q, double& root) {
   const double flow = std::fabs(q);
+  if (flow < law.jump_flow) return {law.laminar_resistance * q, law.laminar_resistance};
   const double re = flow_reynolds_number(law, q);
-  if (re < laminar_limit) return {law.laminar_resistance * q, law.laminar_resistance};
   const double b = colebrook_coefficient / re;
   const double x = colebrook_root(re, law.relative_roughness, root > 0.0 ? root : smooth_start);
   root = x;
@@ -140,7 +140,7 @@ double flow_reynolds_number(const BranchLaw& law, double q) {
 double friction_factor(const BranchLaw& law, double q) {
   const double re = flow_reynolds_number(law, q);
   if (re == 0.0) return 0.0;
-  if (re < laminar_limit) return laminar_coefficient / re;
+  if (std::fabs(q) < law.jump_flow) return laminar_coefficient / re;
   return colebrook_friction(re, law.relative_roughness);
 }
 

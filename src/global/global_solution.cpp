@@ -99,11 +99,12 @@ void set_zero_length_flows(const Network& net, const NetworkGraph& graph, Newton
 // Node heads: a group's head at each of its nodes, a flowrate terminal's from its branch's head
 // loss, and each part without a fixed head moved so that its reference node is at head 0.
 Table<double> node_heads(const Network& net, const NetworkGraph& graph, NewtonState& state) {
+  BranchLaws laws(net);
   // The dead ends, innermost first, from the head at the other end of their branch.
   for (std::int32_t k = graph.n_dead_ends; k >= 1; --k) {
     const std::int32_t b = graph.dead_end_branch[k];
     const std::int32_t g = graph.dead_end_group[k];
-    const double loss = head_loss(branch_law(net, b), state.flow[b]).head;
+    const double loss = head_loss(laws(b), state.flow[b]).head;
     if (graph.node_group[net.first_node[b]] == g) {
       state.group_head[g] = state.group_head[graph.node_group[net.second_node[b]]] + loss;
     } else {
@@ -115,8 +116,7 @@ Table<double> node_heads(const Network& net, const NetworkGraph& graph, NewtonSt
   for (std::int32_t n = 1; n <= net.n_nodes; ++n) head[n] = state.group_head[graph.node_group[n]];
   for (std::int32_t b = 1; b <= net.n_branches; ++b) {
     if (graph.branch_kind[b] != BranchKind::given_flow) continue;
-    const double loss =
-        net.length[b] == 0.0 ? 0.0 : head_loss(branch_law(net, b), state.flow[b]).head;
+    const double loss = net.length[b] == 0.0 ? 0.0 : head_loss(laws(b), state.flow[b]).head;
     const std::int32_t first = net.first_node[b];
     const std::int32_t second = net.second_node[b];
     if (graph.group_kind[graph.node_group[first]] == GroupKind::flow_terminal) {
@@ -180,6 +180,7 @@ void fill_solution(const Network& net, const NetworkGraph& graph, const NewtonSt
   Solution& solution = result.solution;
   solution.create(net.n_branches, net.n_nodes);
   BranchWarnings held(message::warning_held_at_jump, message::warning_more_held);
+  BranchLaws laws(net);
   for (std::int32_t n = 1; n <= net.n_nodes; ++n) solution.node_head[n] = head[n];
   for (std::int32_t b = 1; b <= net.n_branches; ++b) {
     const BranchKind kind = graph.branch_kind[b];
@@ -190,29 +191,29 @@ void fill_solution(const Network& net, const NetworkGraph& graph, const NewtonSt
     solution.branch_direction[b] = q > 0.0   ? FlowDirection::from_first
                                    : q < 0.0 ? FlowDirection::towards_first
                                              : FlowDirection::none;
-    const bool has_law =
-        (kind == BranchKind::law || kind == BranchKind::given_flow) && net.length[b] != 0.0;
+    const bool has_law = (kind == BranchKind::law || kind == BranchKind::given_flow ||
+                          kind == BranchKind::dead_end) &&
+                         net.length[b] != 0.0;
     if (q == 0.0 || !has_law) {
       solution.branch_regime[b] = FlowRegime::none;
       continue;
     }
+    const BranchLaw law = laws(b);
     if (state.held[b] != 0) {
       solution.branch_reynolds[b] = 2000.0;
-      solution.branch_friction[b] = std::fabs(dh) / (branch_law(net, b).length_factor * q * q);
+      solution.branch_friction[b] = std::fabs(dh) / (law.length_factor * q * q);
       solution.branch_regime[b] = FlowRegime::transition;
       ++result.held_branches;
       held.add(branch_label(net, b));
       continue;
     }
-    const double re = 4.0 * std::fabs(q) /
-                      (net.diameter[b] * static_cast<double>(net.kinematic_viscosity) * net.pi);
-    solution.branch_reynolds[b] = re;
-    // The solver leaves the friction factor of each flow it iterated; a given flow's is taken
-    // here.
+    solution.branch_reynolds[b] = flow_reynolds_number(law, q);
+    // The solver leaves the friction factor of each flow it iterated; a given flow's and a dead
+    // end's are taken here.
     solution.branch_friction[b] =
-        state.friction[b] != 0.0 ? state.friction[b] : friction_factor(branch_law(net, b), q);
+        state.friction[b] != 0.0 ? state.friction[b] : friction_factor(law, q);
     solution.branch_regime[b] =
-        solution.branch_reynolds[b] < 2000.0 ? FlowRegime::laminar : FlowRegime::turbulent;
+        std::fabs(q) < law.jump_flow ? FlowRegime::laminar : FlowRegime::turbulent;
   }
   held.finish();
   BranchWarnings undetermined(message::warning_undetermined_loop,

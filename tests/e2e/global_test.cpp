@@ -467,6 +467,39 @@ TEST(GlobalSolver, HandCases) {
     EXPECT_EQ(nodes.text(2, "kind"), "open");
     EXPECT_EQ(nodes.number(2, "pressure"), 0.0);
   }
+  // A pipe to a dead end (a junction whose only other branch is a drain) carries the drain's
+  // flow, and the tables give its Reynolds number and regime as for any pipe.
+  {
+    Net net = two_reservoirs(0.001, 200000.0, 100000.0);
+    net.pipes.push_back({2, 5, 0.0, 0.0, 0.05, 30.0, 0});
+    net.pipes.push_back({5, 6, -0.004, 0.004, 0.05, 5.0, 2});
+    net.elevation = {0.0, 5.0, 10.0, 0.0, 4.0, 4.0};
+    const RunResult run = solve(net);
+    ASSERT_TRUE(solved(run)) << run.log;
+    const CsvTable branches = read_csv_table(run.folder / "Tessaro-branches.csv");
+    EXPECT_NEAR(std::fabs(branches.number(3, "flowrate")), 0.004, 1e-15);
+    EXPECT_GT(branches.number(3, "reynolds"), 2000.0);
+    EXPECT_EQ(branches.text(3, "regime"), "turbulent");
+    EXPECT_TRUE(certificate_faults(net, branches, read_csv_table(run.folder / "Tessaro-nodes.csv"))
+                    .empty());
+  }
+  // A still network (every node at one level, open terminals only, no drains) settles at once
+  // with no flow, however small its residuals are against its vanishing flows.
+  {
+    Net net = two_reservoirs(0.001, 0.0, 0.0);
+    for (Pipe& p : net.pipes) {
+      p.condition = 0;
+      p.first_value = p.first_value < 0.0 ? -1.0 : 0.0;
+      p.second_value = p.second_value < 0.0 ? -1.0 : 0.0;
+    }
+    net.elevation.assign(net.elevation.size(), 0.0);
+    const RunResult run = run_program(net, {"--solver", "global", "--csv", "--summary"});
+    ASSERT_TRUE(solved(run)) << run.log;
+    const CsvTable branches = read_csv_table(run.folder / "Tessaro-branches.csv");
+    for (std::size_t b = 0; b < net.pipes.size(); ++b) {
+      EXPECT_LT(std::fabs(branches.number(b, "flowrate")), 1e-12) << b;
+    }
+  }
   // Each value the law cannot take stops the run with its own sentence.
   struct Bad {
     void (*spoil)(Net&);
