@@ -36,8 +36,13 @@ peak_mbytes() {
 }
 # The solving time of a --summary report, in seconds.
 solving_seconds() {
-  sed -n 's/^.*solving \([0-9.]*\) \([m]*s\),.*/\1 \2/p' "$1" |
-    awk '{ if ($2 == "ms") printf "%.3f", $1 / 1000; else printf "%.3f", $1 }'
+  sed -n 's/^.*solving \([0-9.]*\) \([a-z]*\),.*/\1 \2/p' "$1" |
+    awk '{ scale = 1
+           if ($2 == "ms") scale = 0.001
+           else if ($2 == "min") scale = 60
+           else if ($2 == "h") scale = 3600
+           else if ($2 == "days") scale = 86400
+           printf "%.3f", $1 * scale }'
 }
 smaller() {
   if [ -z "$1" ] || awk "BEGIN { exit !($2 < $1) }"; then echo "$2"; else echo "$1"; fi
