@@ -1,8 +1,6 @@
-#include <malloc.h>
 #include <unistd.h>
 
 #include <cmath>
-#include <limits>
 #include <string>
 
 #include "global/branch_law.h"
@@ -250,11 +248,6 @@ GlobalResult solve_global(const Network& net) {
   // CHOLMOD's kernels may compute on values they never use. The traps are set again before any
   // result leaves, and the results are checked for finiteness here instead.
   disable_fp_traps();
-  // Memory the solver frees is kept for the tables it makes next, not returned to the system:
-  // on virtual machines the first touch of a fresh page costs microseconds, a tenth of a second
-  // for every hundred megabytes.
-  mallopt(M_MMAP_MAX, 0);
-  mallopt(M_TRIM_THRESHOLD, std::numeric_limits<int>::max());
   const NetworkGraph graph = build_network_graph(net);
   NewtonState state = solve_heads(net, graph);
   set_zero_length_flows(net, graph, state);

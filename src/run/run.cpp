@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,7 @@
 #include "report/results.h"
 #include "report/tables.h"
 #include "run/extensions.h"
+#include "run/heap_reserve.h"
 #include "solver/friction_cycle.h"
 #include "solver/friction_law.h"
 #include "solver/junction_rows.h"
@@ -176,6 +178,10 @@ void run_classic(const RunOptions& options, RunMonitor* monitor, Network& net) {
 // The global road: the same reading and checks without the classic set-up, one Newton iteration
 // over all heads, the results from its solution.
 void run_global(const RunOptions& options, RunMonitor* monitor, Network& net) {
+  // The tables of the network and of the solver take about twelve times the file's size.
+  std::error_code unknown_size;
+  const std::uintmax_t file_bytes = std::filesystem::file_size(input_file_name, unknown_size);
+  reserve_heap(unknown_size ? 0 : static_cast<std::size_t>(file_bytes) * 12);
   enter(monitor, RunStage::reading, net);
   read_network(net, BranchSetup::none);
   enter(monitor, RunStage::preparing, net);
