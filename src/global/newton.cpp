@@ -39,12 +39,15 @@ constexpr double converged_imbalance = 1.0e-13;
 constexpr double converged_head_loss = 1.0e-12;
 constexpr double converged_held_flow = 1.0e-12;
 // Where the rounding of heads and flows keeps the residuals above those bounds, residuals below
-// these are taken once an iteration no longer halves them; and a head difference cannot match
-// its head loss closer than this fraction of the heads.
+// these are taken once an iteration no longer halves them. A head difference cannot match its
+// head loss closer than the rounding of the heads, this fraction of the largest; nor a held flow
+// its jump flow closer than the rounding of the flows that balance it at its junctions, this
+// fraction of the largest flow.
 constexpr double rounding_imbalance = 1.0e-11;
 constexpr double rounding_head_loss = 1.0e-11;
 constexpr double rounding_held_flow = 1.0e-11;
 constexpr double head_rounding = 16.0 * std::numeric_limits<double>::epsilon();
+constexpr double flow_rounding = 16.0 * std::numeric_limits<double>::epsilon();
 // A network whose flows are all below this fraction of the largest jump flow of its branches, and
 // its head differences below this fraction of the largest laminar loss at a jump, is still: its
 // residuals are measured against those fractions instead.
@@ -83,7 +86,8 @@ class GradientIteration {
   struct Extremes {
     std::int32_t held = 0;
     double energy = 0.0;
-    double off_jump = 0.0;
+    double off_jump = 0.0;       // relative to the jump flow
+    double off_jump_flow = 0.0;  // the flow itself
     double flow = 0.0;
     double head_diff = 0.0;
   };
@@ -162,7 +166,8 @@ class GradientIteration {
   double energy_ = 0.0;
   double last_mass_ = 0.0;
   double last_energy_ = 0.0;
-  double off_jump_ = 0.0;  // the largest distance of a held flow from its jump flow, relative
+  double off_jump_ = 0.0;       // the largest distance of a held flow from its jump flow, relative
+  double off_jump_flow_ = 0.0;  // the same, as a flow
   double largest_flow_ = 0.0;
   double largest_head_diff_ = 0.0;
   double largest_given_flow_ = 0.0;
@@ -354,6 +359,7 @@ void GradientIteration::linearise() {
   halves_.run(n_links_, draw);
   energy_ = std::fmax(half[0].energy, half[1].energy);
   off_jump_ = std::fmax(half[0].off_jump, half[1].off_jump);
+  off_jump_flow_ = std::fmax(half[0].off_jump_flow, half[1].off_jump_flow);
   largest_flow_ = std::fmax(largest_given_flow_, std::fmax(half[0].flow, half[1].flow));
   largest_head_diff_ = std::fmax(half[0].head_diff, half[1].head_diff);
   const bool any_held = half[0].held + half[1].held > 0;
@@ -477,6 +483,7 @@ GradientIteration::Extremes GradientIteration::draw_lines(std::int32_t first, st
         conductance = held_conductance / law.laminar_resistance;
         missing = off_jump / conductance;
         extremes.off_jump = std::fmax(extremes.off_jump, std::fabs(off_jump) / law.jump_flow);
+        extremes.off_jump_flow = std::fmax(extremes.off_jump_flow, std::fabs(off_jump));
         extremes.held += 1;
         break;
       }
@@ -495,11 +502,12 @@ bool GradientIteration::converged() const {
   // part of the branches' jump flows and losses where the network is all but still.
   const double flow_scale = std::fmax(largest_flow_, still_fraction * largest_jump_flow_);
   const double head_scale = std::fmax(largest_head_diff_, still_fraction * largest_jump_head_);
-  // A head difference cannot match a head loss closer than the rounding of the heads.
-  const double rounding = head_rounding * largest_head_;
+  const double head_floor = head_rounding * largest_head_;
+  const bool held_at_flow_floor = off_jump_flow_ <= flow_rounding * flow_scale;
   auto within = [&](double imbalance, double head_loss, double held_flow) {
     return mass_ <= imbalance * flow_scale &&
-           energy_ <= std::fmax(head_loss * head_scale, rounding) && off_jump_ <= held_flow;
+           energy_ <= std::fmax(head_loss * head_scale, head_floor) &&
+           (off_jump_ <= held_flow || held_at_flow_floor);
   };
   if (within(converged_imbalance, converged_head_loss, converged_held_flow)) return true;
   const bool stalled = mass_ >= 0.5 * last_mass_ && energy_ >= 0.5 * last_energy_;
