@@ -40,14 +40,12 @@ constexpr double converged_head_loss = 1.0e-12;
 constexpr double converged_held_flow = 1.0e-12;
 // Where the rounding of heads and flows keeps the residuals above those bounds, residuals below
 // these are taken once an iteration no longer halves them. A head difference cannot match its
-// head loss closer than the rounding of the heads, this fraction of the largest; nor a held flow
-// its jump flow closer than the rounding of the flows that balance it at its junctions, this
-// fraction of the largest flow.
+// head loss closer than the rounding of the heads, nor a held flow its jump flow closer than the
+// rounding of the flows that balance it at its junctions: each this fraction of the largest.
 constexpr double rounding_imbalance = 1.0e-11;
 constexpr double rounding_head_loss = 1.0e-11;
 constexpr double rounding_held_flow = 1.0e-11;
-constexpr double head_rounding = 16.0 * std::numeric_limits<double>::epsilon();
-constexpr double flow_rounding = 16.0 * std::numeric_limits<double>::epsilon();
+constexpr double value_rounding = 16.0 * std::numeric_limits<double>::epsilon();
 // A network whose flows are all below this fraction of the largest jump flow of its branches, and
 // its head differences below this fraction of the largest laminar loss at a jump, is still: its
 // residuals are measured against those fractions instead.
@@ -502,8 +500,8 @@ bool GradientIteration::converged() const {
   // part of the branches' jump flows and losses where the network is all but still.
   const double flow_scale = std::fmax(largest_flow_, still_fraction * largest_jump_flow_);
   const double head_scale = std::fmax(largest_head_diff_, still_fraction * largest_jump_head_);
-  const double head_floor = head_rounding * largest_head_;
-  const bool held_at_flow_floor = off_jump_flow_ <= flow_rounding * flow_scale;
+  const double head_floor = value_rounding * largest_head_;
+  const bool held_at_flow_floor = off_jump_flow_ <= value_rounding * flow_scale;
   auto within = [&](double imbalance, double head_loss, double held_flow) {
     return mass_ <= imbalance * flow_scale &&
            energy_ <= std::fmax(head_loss * head_scale, head_floor) &&
