@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "global/dense_kernels.h"
 #include "model/messages.h"
 #include "textio/log.h"
 #include "textio/run_end.h"
@@ -66,6 +67,8 @@ void HeadEquations::analyse(const Table<std::int32_t>& first, const Table<std::i
   values_ = static_cast<double*>(matrix_->x);
   factor_ = cholmod_analyze(matrix_, &common_);
   check(factor_ != nullptr && common_.status == CHOLMOD_OK);
+  // Only a supernodal factor calls the dense kernels.
+  if (factor_->is_super) check(load_dense_kernels());
   rhs_ = cholmod_zeros(size_of(n_), 1, CHOLMOD_REAL, &common_);
   check(rhs_ != nullptr);
   scale_.create(n_);
