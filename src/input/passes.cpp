@@ -65,13 +65,17 @@ void create_branch_tables(Network& net) {
   net.diameter.create(n);
   net.length.create(n);
   net.branch_condition.create(n);
+  // A name left out of its record (a null value) reads as blanks.
+  for (std::int32_t b = 1; b <= n; ++b) net.branch_name[b].fill(' ');
+}
+
+void create_branch_balance_tables(Network& net) {
+  const std::int32_t n = net.n_branches;
   net.reynolds.create(n);
   net.friction.create(n);
   net.friction_next.create(n);
   net.resistance.create(n);
   net.branch_head_diff.create(n);
-  // A name left out of its record (a null value) reads as blanks.
-  for (std::int32_t b = 1; b <= n; ++b) net.branch_name[b].fill(' ');
 }
 
 void skip_to_branch_block(Network& net, InputFile& file) {
@@ -107,9 +111,12 @@ void create_node_tables(Network& net) {
   const std::int32_t n = net.n_nodes;
   net.elevation.create(n);
   net.elevation_node.create(n);
-  net.node_head.create(n);
-  net.node_source.create(n);
   net.node_junction.create(n);
+}
+
+void create_node_balance_tables(Network& net) {
+  net.node_head.create(net.n_nodes);
+  net.node_source.create(net.n_nodes);
 }
 
 void read_elevation_records(Network& net, InputFile& file) {

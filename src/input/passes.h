@@ -14,8 +14,11 @@ namespace tessaro {
 void read_header(Network& net, InputFile& file);
 // Pass 1: counts the branch lines (n_branches), raising line_count by every line it reads.
 void count_branch_lines(Network& net, InputFile& file);
-// Creates the branch tables with n_branches entries each.
+// Creates the tables of the branch records with n_branches entries each.
 void create_branch_tables(Network& net);
+// Creates the branch tables of the classic balance (Reynolds numbers, friction factors,
+// resistances, head differences) with n_branches entries each.
+void create_branch_balance_tables(Network& net);
 
 // Pass 2: skips the header and the zero-key lines before the branch block, key only.
 void skip_to_branch_block(Network& net, InputFile& file);
@@ -28,6 +31,8 @@ void count_elevation_lines(Network& net, InputFile& file);
 // Creates the node tables with n_nodes entries each (the degree table comes with the junction
 // count).
 void create_node_tables(Network& net);
+// Creates the node tables of the classic balance and its node walk (heads, sources).
+void create_node_balance_tables(Network& net);
 
 // Pass 3: skips to the elevation block, reads the elevation records and the zero-key line that
 // ends them.

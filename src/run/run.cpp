@@ -38,13 +38,16 @@ void first_pass(Network& net, InputFile& input, BranchSetup setup) {
   net.kinematic_viscosity = static_cast<float>(net.viscosity / net.density);
   count_branch_lines(net, input);
   create_branch_tables(net);
+  if (setup == BranchSetup::classic) create_branch_balance_tables(net);
   input.close();
 }
 
 // Reads the branch records, checking and preparing each before the next is read; counts the
 // elevation records.
 void second_pass(Network& net, InputFile& input, BranchSetup setup) {
-  for (std::int32_t b = 1; b <= net.n_branches; ++b) net.reynolds[b] = first_estimate_reynolds;
+  if (setup == BranchSetup::classic) {
+    for (std::int32_t b = 1; b <= net.n_branches; ++b) net.reynolds[b] = first_estimate_reynolds;
+  }
   net.n_nodes = 0;
   input.open();
   net.pass2_line_count = 0;
@@ -88,7 +91,9 @@ void read_network(Network& net, BranchSetup setup) {
   net.n_junctions = count_junctions(net);
   check_junctions_present(net);
   create_node_tables(net);
+  if (setup == BranchSetup::classic) create_node_balance_tables(net);
   list_junctions(net);
+  if (setup == BranchSetup::classic) create_junction_balance_tables(net);
 
   third_pass(net, input);
 }

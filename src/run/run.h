@@ -10,7 +10,8 @@ class RunMonitor;
 
 // What is done with each branch record besides its checks: the classic solver's first friction
 // factor and resistance, or nothing (the global solver, which checks the fluid and the branch
-// dimensions in their place).
+// dimensions in their place). With nothing, the tables of the classic balance are not created
+// either: the global solver keeps its own.
 enum class BranchSetup { classic, none };
 
 // Reads "Tessaro-net.txt" in its three passes with the checks and the per-branch set-up of each

@@ -20,9 +20,7 @@ std::int32_t append_entry(Network& net, std::int32_t j, std::int32_t b, std::int
 }
 
 // Places the rows one after another in junction order, each with one entry per branch with an end
-// at its junction, and creates the entry tables. They are created zero: no entry is fixed by a
-// flowrate until the terminal heads are set. The degrees, created zero with the junction list,
-// count up as the rows fill.
+// at its junction. The degrees, created zero with the junction list, count up as the rows fill.
 void lay_out_rows(Network& net) {
   net.junction_row_start[1] = 1;
   for (std::int32_t j = 1; j <= net.n_junctions; ++j) {
@@ -30,6 +28,13 @@ void lay_out_rows(Network& net) {
         net.junction_row_start[j] + net.node_degree[net.junction_node[j]];
   }
   net.n_entries = net.junction_row_start[net.n_junctions + 1] - 1;
+}
+
+}  // namespace
+
+void create_junction_balance_tables(Network& net) {
+  net.junction_correction.create(net.n_junctions);
+  net.junction_pending_correction.create(net.n_junctions);
   net.junction_branch.create(net.n_entries);
   net.junction_branch_diameter.create(net.n_entries);
   net.junction_head_diff.create(net.n_entries);
@@ -39,8 +44,6 @@ void lay_out_rows(Network& net) {
   net.branch_first_entry.create(net.n_branches);
   net.branch_second_entry.create(net.n_branches);
 }
-
-}  // namespace
 
 std::int32_t count_junctions(Network& net) {
   net.node_degree.create(net.n_nodes);
@@ -60,8 +63,6 @@ void list_junctions(Network& net) {
   const std::int32_t n_junctions = net.n_junctions;
   net.junction_node.create(n_junctions);
   net.junction_degree.create(n_junctions);
-  net.junction_correction.create(n_junctions);
-  net.junction_pending_correction.create(n_junctions);
   net.junction_row_start.create(n_junctions + 1);
   std::int32_t j = 0;
   for (std::int32_t n = 1; n <= net.n_nodes; ++n) {

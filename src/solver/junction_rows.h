@@ -11,10 +11,15 @@ namespace tessaro {
 // junctions are counted and found present.
 std::int32_t count_junctions(Network& net);
 
-// Creates the junction tables for n_junctions junctions, lists the junctions in ascending node
+// Creates the junction list for n_junctions junctions, lists the junctions in ascending node
 // order (junction_node, node_junction) and lays out their rows: each row's place in the entry
-// tables follows from the junction's degree.
+// tables follows from the junction's degree (n_entries in all).
 void list_junctions(Network& net);
+
+// Creates the tables of the classic balance over the junctions: the corrections, the entry
+// tables of the rows and the branch-to-entry index. They are created zero: no entry is fixed by
+// a flowrate until the terminal heads are set.
+void create_junction_balance_tables(Network& net);
 
 // Fills the rows: branches in file order, diameters, degrees, far ends, the branch-to-entry index;
 // no entry fixed.

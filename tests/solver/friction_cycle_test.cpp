@@ -58,6 +58,7 @@ Network prepared_network(const Header& header, std::initializer_list<BranchRecor
 
   net.n_branches = static_cast<std::int32_t>(records.size());
   create_branch_tables(net);
+  create_branch_balance_tables(net);
   std::int32_t b = 0;
   for (const BranchRecord& record : records) {
     ++b;
@@ -79,6 +80,8 @@ Network prepared_network(const Header& header, std::initializer_list<BranchRecor
   }
 
   create_node_tables(net);
+
+  create_node_balance_tables(net);
   net.n_elevations = net.n_nodes;
   std::int32_t n = 0;
   for (const double elevation : elevations) {
@@ -89,6 +92,7 @@ Network prepared_network(const Header& header, std::initializer_list<BranchRecor
 
   net.n_junctions = count_junctions(net);
   list_junctions(net);
+  create_junction_balance_tables(net);
   build_junction_rows(net);
   set_terminal_heads(net);
   add_elevations(net);

@@ -37,6 +37,7 @@ Network one_branch(double roughness, double diameter) {
   net.pi = 4.0 * math_atan(1.0);
   net.n_branches = 1;
   create_branch_tables(net);
+  create_branch_balance_tables(net);
   net.diameter[1] = diameter;
   net.length[1] = 100.0;
   net.reynolds[1] = first_estimate_reynolds;

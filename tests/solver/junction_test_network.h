@@ -43,6 +43,7 @@ inline Network make_network(const std::vector<BranchRow>& rows,
   net.n_branches = static_cast<std::int32_t>(rows.size());
   for (const BranchRow& row : rows) net.n_nodes = std::max({net.n_nodes, row.first, row.second});
   create_branch_tables(net);
+  create_branch_balance_tables(net);
   for (std::int32_t b = 1; b <= net.n_branches; ++b) {
     const BranchRow& row = rows[static_cast<std::size_t>(b - 1)];
     net.branch_number[b] = b;
@@ -55,6 +56,7 @@ inline Network make_network(const std::vector<BranchRow>& rows,
     net.diameter[b] = row.diameter;
   }
   create_node_tables(net);
+  create_node_balance_tables(net);
   for (std::int32_t n = 1; n <= net.n_nodes; ++n) {
     net.elevation_node[n] = n;
     if (static_cast<std::size_t>(n) <= elevations.size()) {
@@ -80,6 +82,7 @@ void expect_stop(Action action) {
 inline void build_rows(Network& net) {
   net.n_junctions = count_junctions(net);
   list_junctions(net);
+  create_junction_balance_tables(net);
   build_junction_rows(net);
 }
 
