@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -40,11 +41,22 @@ using tessaro::e2e::real_text;
 using tessaro::e2e::run_in;
 using tessaro::e2e::write_file;
 
+// A run's folder is removed when the last copy of its result goes, unless the test has failed by
+// then: a failing run's files are left for a look.
 struct RunResult {
   int exit_status = -1;
   std::string log, stderr_text;
   fs::path folder;
+  std::shared_ptr<const void> removal;
 };
+
+std::shared_ptr<const void> removal_of(const fs::path& folder) {
+  return std::shared_ptr<const void>(nullptr, [folder](const void*) {
+    if (::testing::Test::HasFailure()) return;
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  });
+}
 
 // Runs the program with `arguments` in a fresh folder holding the network.
 RunResult run_program(const Net& net, const std::vector<std::string>& arguments) {
@@ -54,6 +66,7 @@ RunResult run_program(const Net& net, const std::vector<std::string>& arguments)
                ("tessaro-global-" + std::to_string(::getpid()) + "-" + std::to_string(++count));
   fs::remove_all(run.folder);
   fs::create_directories(run.folder);
+  run.removal = removal_of(run.folder);
   write_file(run.folder / "Tessaro-net.txt", input_text(net));
   const Outcome outcome = run_in(run.folder, program_path, arguments);
   run.exit_status = outcome.exit_status;
@@ -223,8 +236,7 @@ bool solved(const RunResult& run) {
          run.log.find("Calculation processed successfully") != std::string::npos;
 }
 
-// Solves the network and checks the written tables by the certificate; the folder is left for a
-// look where they fail.
+// Solves the network and checks the written tables by the certificate.
 void expect_certified(const Net& net) {
   const RunResult run = solve(net);
   SCOPED_TRACE(run.folder.string());
@@ -232,7 +244,6 @@ void expect_certified(const Net& net) {
   const auto faults = certificate_faults(net, read_csv_table(run.folder / "Tessaro-branches.csv"),
                                          read_csv_table(run.folder / "Tessaro-nodes.csv"));
   EXPECT_TRUE(faults.empty()) << faults.front();
-  if (faults.empty()) fs::remove_all(run.folder);
 }
 
 // The property: over trees, grids and sparse meshes of water (turbulent), heavy oil (laminar)
@@ -263,7 +274,6 @@ TEST(GlobalSolver, IterationLimitAndScalesOfHead) {
     EXPECT_NE(run.log.find("Maximum iterations exceeded"), std::string::npos) << limit;
     EXPECT_NE(run.log.find("Maximum accumulative junctional flowrate ="), std::string::npos);
     EXPECT_FALSE(fs::exists(run.folder / "Tessaro-res.txt"));
-    fs::remove_all(run.folder);
   }
   struct Scale {
     double elevation;  // added to every node
@@ -353,8 +363,6 @@ TEST(GlobalSolver, AgreesWithTheConvergedClassicRun) {
         }
       }
     }
-    fs::remove_all(global.folder);
-    fs::remove_all(classic.folder);
   }
   EXPECT_GE(compared, 4);
 }

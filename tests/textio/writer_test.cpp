@@ -43,8 +43,13 @@ std::string file_bytes(Statements statements) {
     statements(unit);
     unit.close();
   }
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  std::string bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  std::remove(path.c_str());
+  return bytes;
 }
 
 // The bytes of one statement with these items: layout-directed, or list-directed when the layout
@@ -427,6 +432,7 @@ TEST(WriterFields, NoTrapWhileWritingAnyValue) {
         std::exit(0);
       },
       ::testing::ExitedWithCode(0), "");
+  std::remove(path.c_str());
 }
 
 }  // namespace
