@@ -542,9 +542,10 @@ void GradientIteration::move_heads_and_flows() {
 
 // Every flow moved along its line to the new heads. A branch whose flow leaves the regime its
 // line was drawn in changes regime: one that reaches Re 2000 takes the regime its head
-// difference says, held or beyond; a held one whose head difference leaves the two laws' head
-// losses at the jump starts again just inside that side. In a careful move the branches keep
-// their regimes, and the change that goes furthest beyond a regime is returned instead.
+// difference says, held or beyond, except a turbulent one whose line passes through zero into the
+// laminar range, which takes the line's flow; a held one whose head difference leaves the two
+// laws' head losses at the jump starts again just inside that side. In a careful move the branches
+// keep their regimes, and the change that goes furthest beyond a regime is returned instead.
 GradientIteration::Change GradientIteration::move_flows(std::int32_t first, std::int32_t last) {
   Change furthest;
   for (std::int32_t k = first; k <= last; ++k) {
@@ -567,11 +568,19 @@ GradientIteration::Change GradientIteration::move_flows(std::int32_t first, std:
           change = change_of_head(k, (std::fabs(line_flow) - law.jump_flow) / law.jump_flow);
         }
         break;
-      case Regime::turbulent:
-        if (side_of(line_flow) != side || std::fabs(line_flow) < law.jump_flow) {
-          change = change_of_head(k, (law.jump_flow - side * line_flow) / law.jump_flow);
+      case Regime::turbulent: {
+        const double excess = (law.jump_flow - side * line_flow) / law.jump_flow;
+        if (side_of(line_flow) != side && std::fabs(line_flow) < law.jump_flow) {
+          // Through zero into the laminar range: the line's flow, as in a free move. Its head
+          // difference comes from equations that gave the branch its turbulent slope; taken as
+          // the flow, it sends the branch to the turbulent side opposite and back again in the
+          // next iteration, each time only about a fifth less far.
+          change = {k, line_flow, Regime::laminar, excess};
+        } else if (side_of(line_flow) != side || std::fabs(line_flow) < law.jump_flow) {
+          change = change_of_head(k, excess);
         }
         break;
+      }
       case Regime::held: {
         const double dh = side * head_diff(k);
         if (dh < law.laminar_jump_head) {
