@@ -80,7 +80,6 @@ Network prepared_network(const Header& header, std::initializer_list<BranchRecor
   }
 
   create_node_tables(net);
-
   create_node_balance_tables(net);
   net.n_elevations = net.n_nodes;
   std::int32_t n = 0;
