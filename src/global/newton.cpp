@@ -569,14 +569,17 @@ GradientIteration::Change GradientIteration::move_flows(std::int32_t first, std:
         }
         break;
       case Regime::turbulent: {
+        const bool reversed = side_of(line_flow) != side;
+        const bool below_jump = std::fabs(line_flow) < law.jump_flow;
+        if (!reversed && !below_jump) break;
         const double excess = (law.jump_flow - side * line_flow) / law.jump_flow;
-        if (side_of(line_flow) != side && std::fabs(line_flow) < law.jump_flow) {
+        if (reversed && below_jump) {
           // Through zero into the laminar range: the line's flow, as in a free move. Its head
           // difference comes from equations that gave the branch its turbulent slope; taken as
           // the flow, it sends the branch to the turbulent side opposite and back again in the
           // next iteration, each time only about a fifth less far.
           change = {k, line_flow, Regime::laminar, excess};
-        } else if (side_of(line_flow) != side || std::fabs(line_flow) < law.jump_flow) {
+        } else {
           change = change_of_head(k, excess);
         }
         break;
