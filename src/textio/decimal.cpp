@@ -46,11 +46,62 @@ int take_kept_digits(const char* text, const char* end, KeptDigits& kept) {
   return take_kept_digits(text, result.ptr, kept);
 }
 
+__extension__ using Wide = unsigned __int128;
+
+// Powers of ten up to 10^22: times a 53-bit significand they stay below 2^127.
+constexpr int largest_wide_power = 22;
+constexpr std::array<Wide, largest_wide_power + 1> wide_powers_of_ten = [] {
+  std::array<Wide, largest_wide_power + 1> powers{};
+  powers[0] = 1;
+  for (int k = 1; k <= largest_wide_power; ++k) powers[k] = powers[k - 1] * 10;
+  return powers;
+}();
+constexpr std::uint64_t smallest_kept = 100000000000000000;  // 10^17, the smallest 18 digits
+constexpr std::uint64_t beyond_kept = 1000000000000000000;   // 10^18
+
+// The first 18 significant digits of a normal positive value m 2^b straight from its bits, where
+// they are floor(m 2^b 10^s) for a scale s from 0 to 22 and m 10^s shifted right by -b is that
+// floor exactly: values from about 10^-5 to 10^17. Returns false for the others.
+bool quick_leading_digits(double magnitude, KeptDigits& kept, int& exponent) {
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(magnitude);
+  const int biased = static_cast<int>(bits >> 52);
+  if (biased == 0) return false;
+  const std::uint64_t significand = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1}
+                                                                                  << 52;
+  const int binary_exponent = biased - 1075;
+  // The power of ten at or just below 2^(b + 52), the value's lowest possible leading bit:
+  // floor((b + 52) log10 2), exact for these exponents.
+  const int lowest_power = ((binary_exponent + 52) * 78913) >> 18;
+  const int scale = 17 - lowest_power;
+  if (scale < 0 || scale > largest_wide_power || binary_exponent > 0 || -binary_exponent > 127) {
+    return false;
+  }
+  const Wide wide_cut = (significand * wide_powers_of_ten[scale]) >> -binary_exponent;
+  // The value may lie a power of ten higher: then there is one digit too many.
+  exponent = lowest_power;
+  std::uint64_t cut = 0;
+  if (wide_cut >= smallest_kept && wide_cut < beyond_kept) {
+    cut = static_cast<std::uint64_t>(wide_cut);
+  } else if (wide_cut >= beyond_kept && wide_cut / 10 < beyond_kept) {
+    cut = static_cast<std::uint64_t>(wide_cut / 10);
+    ++exponent;
+  } else {
+    return false;
+  }
+  for (int i = kept_digits - 1; i >= 0; --i) {
+    kept[i] = static_cast<char>('0' + cut % 10);
+    cut /= 10;
+  }
+  return true;
+}
+
 // The first 18 significant digits of the exact expansion of a positive finite value, and the
 // exponent of its first digit. The correctly rounded 25-digit text has the same first 18 digits
 // unless its rounding carried into them, which leaves digits 19 to 25 all zero; only then is the
 // exact expansion made.
 int leading_digits(double magnitude, KeptDigits& kept) {
+  int exponent = 0;
+  if (quick_leading_digits(magnitude, kept, exponent)) return exponent;
   char text[quick_digits + 16];
   const auto result = std::to_chars(text, text + sizeof text, magnitude,
                                     std::chars_format::scientific, quick_digits - 1);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -146,6 +147,25 @@ TEST(DecimalDigits, AgreesWithTheWholeExpansionOnRandomValues) {
     const double value = std::bit_cast<double>(bits);
     if ((bits >> 52) == 0x7ff || bits == 0) continue;
     expect_same_as_exact(value);
+  }
+}
+
+// Random bits fall mostly far outside the range of the values a table shows: here magnitudes
+// spread evenly over the powers of ten from 10^-8 to 10^19, and the doubles next to each power.
+TEST(DecimalDigits, AgreesWithTheWholeExpansionOverTheTablesRange) {
+  std::mt19937_64 random(20261209);
+  std::uniform_real_distribution<double> power(-8.0, 19.0);
+  for (int i = 0; i < 100000; ++i) expect_same_as_exact(std::pow(10.0, power(random)));
+  for (int k = -8; k <= 19; ++k) {
+    const double exact = std::pow(10.0, k);
+    double below = exact;
+    double above = exact;
+    for (int step = 0; step < 3; ++step) {
+      expect_same_as_exact(below);
+      expect_same_as_exact(above);
+      below = std::nextafter(below, 0.0);
+      above = std::nextafter(above, 1e300);
+    }
   }
 }
 
