@@ -116,10 +116,26 @@ bool scan_real(std::string_view text, DecimalNumber& number) {
   return true;
 }
 
+// Integers of up to 15 digits and the powers of ten up to 10^22 are doubles exactly, so one
+// multiplication or division of the two is the correctly rounded value.
+constexpr int exact_integer_digits = 15;
+constexpr int largest_exact_power = 22;
+constexpr double exact_powers_of_ten[largest_exact_power + 1] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // The correctly rounded double of digits times ten to the exponent. Fails only on overflow;
 // a value below the double range gives zero or a denormal.
 Converted<double> to_double(const DecimalNumber& number) {
   if (number.n_digits == 0) return {0.0, 0};
+  if (number.n_digits <= exact_integer_digits && number.exponent >= -largest_exact_power &&
+      number.exponent <= largest_exact_power) {
+    std::int64_t integer = 0;
+    for (int k = 0; k < number.n_digits; ++k) integer = integer * 10 + (number.digits[k] - '0');
+    const double whole = static_cast<double>(integer);
+    if (number.exponent >= 0) return {whole * exact_powers_of_ten[number.exponent], 0};
+    return {whole / exact_powers_of_ten[-number.exponent], 0};
+  }
   char text[64];
   char* end = text;
   for (int k = 0; k < number.n_digits; ++k) *end++ = number.digits[k];

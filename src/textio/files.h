@@ -45,6 +45,18 @@ class InputFile {
     if (next_ < end_) return static_cast<unsigned char>(*next_++);
     return refill();
   }
+  // Copies the bytes that follow in the current block to `out`, up to the first for which
+  // ends(byte) holds, the end of the block or `room` bytes; returns how many it copied. The
+  // bytes it leaves are read by get() as before.
+  template <class Ends>
+  int take_until(char* out, int room, Ends ends) {
+    const char* const start = next_;
+    const char* const limit = end_ - next_ > room ? next_ + room : end_;
+    const char* p = next_;
+    while (p < limit && !ends(*p)) *out++ = *p++;
+    next_ = p;
+    return static_cast<int>(p - start);
+  }
   // Passes over the rest of the current line, its line feed included, or to the end of the file.
   void skip_line();
 

@@ -195,6 +195,17 @@ void scan_value(ReadRequest& request) {
         break;
     }
     append(request, c, counted);
+    // Once a plain value has a character, only these end it or need more than appending; the
+    // ordinary characters after it are taken from the file's block at once.
+    if (request.kind == ValueKind::plain) {
+      auto ends_plain_value = [](char next) {
+        return next == carriage_return || next == line_feed || next == ' ' || next == '\t' ||
+               next == ',' || next == '/' || next == '*';
+      };
+      request.length += request.file->take_until(request.text + request.length,
+                                                 ReadRequest::max_value_length - request.length,
+                                                 ends_plain_value);
+    }
   }
 }
 

@@ -36,7 +36,8 @@ struct ReadRequest {
   // parenthesis, its repeat count), or of the separator that ended a null value.
   std::int64_t value_line = 0;
   std::int64_t value_column = 0;
-  char text[max_value_length] = {};
+  // The first `length` characters are the value; the rest is not set.
+  char text[max_value_length];
 };
 
 // A request on one open input file. Any failure (malformed value, end of file, read error) ends

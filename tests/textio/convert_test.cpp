@@ -164,18 +164,20 @@ TEST(ConvertReal32, RangeCheckedAsDoubleThenRounded) {
   disable_fp_traps();
 }
 
-// Random texts of at most 25 significant digits, written in the reader's forms (exponent
-// letters E, e, D, d or a bare sign, the point anywhere), against the same number written
-// plainly for the C library's correctly rounded conversion.
-TEST(ConvertReal64, RandomTextsMatchCorrectRounding) {
+// Random texts, written in the reader's forms (exponent letters E, e, D, d or a bare sign, the
+// point anywhere), against the same number written plainly for the C library's correctly
+// rounded conversion. Exponents from -350 to 350 with up to 25 digits reach every range; from
+// -30 to 30 with up to 17 digits most texts are like the numbers a network file holds.
+void expect_random_texts_correctly_rounded(int largest_exponent, int most_digits) {
   std::mt19937_64 random(20240611);
   const char* const letters[] = {"E", "e", "D", "d", ""};
+  const auto exponents = static_cast<unsigned>(2 * largest_exponent);
   for (int round = 0; round < 20000; ++round) {
     std::string digits;
-    const int n_digits = 1 + static_cast<int>(random() % 25);
+    const int n_digits = 1 + static_cast<int>(random() % static_cast<unsigned>(most_digits));
     for (int k = 0; k < n_digits; ++k) digits += static_cast<char>('0' + random() % 10);
     const int point = static_cast<int>(random() % static_cast<unsigned>(n_digits + 1));
-    const int exponent = static_cast<int>(random() % 700) - 350;
+    const int exponent = static_cast<int>(random() % exponents) - largest_exponent;
     const std::string mantissa = digits.substr(0, point) + "." + digits.substr(point);
     const char* letter = letters[random() % 5];
     std::string exponent_text = exponent < 0 ? "-" : (*letter == '\0' || random() % 2 ? "+" : "");
@@ -192,6 +194,11 @@ TEST(ConvertReal64, RandomTextsMatchCorrectRounding) {
       ASSERT_EQ(bits(got.value), bits(expected)) << text;
     }
   }
+}
+
+TEST(ConvertReal64, RandomTextsMatchCorrectRounding) {
+  expect_random_texts_correctly_rounded(350, 25);
+  expect_random_texts_correctly_rounded(30, 17);
 }
 
 }  // namespace

@@ -109,6 +109,8 @@ TEST(Reader, AcceptedRequests) {
   const std::string long_comment = "5 " + std::string(1 << 20, 'x') + "\nnext\n";
   const std::string long_blanks = std::string(1 << 20, ' ') + "5\n";
   const std::string longest_value = std::string(259, '0') + "1\n";
+  // A value whose characters lie on both sides of the first block's end.
+  const std::string across_blocks = std::string(65531, ' ') + "123456789.125 5\n";
   const AcceptRow rows[] = {
       // Lines: LF, CR LF, a lone CR hiding the rest of its line, no final line end.
       {"1.5 2.5\nnext\n", "d", {hex(1.5)}, "next\n"},
@@ -171,10 +173,12 @@ TEST(Reader, AcceptedRequests) {
       {"() 5\n", "ti", {"          ", "5"}, ""},
       {"(1,\n2) 5\nnext\n", "ti", {"1,2       ", "5"}, "next\n"},
       {"a\0b 5\n"sv, "ti", {"a\0b       "s, "5"}, ""},
+      {"A(B)C'D\"E 5\n", "ti", {"A(B)C'D\"E ", "5"}, ""},  // after a value's first byte
       // Numbers in their forms.
       {"-2.5E-3 1d3 1.5+3\n", "ddd", {hex(-2.5E-3), hex(1000.0), hex(1500.0)}, ""},
       {"-0 1e-50 -2147483648\n", "dfi", {hex(-0.0), "0x0p+0f", "-2147483648"}, ""},
       {longest_value, "d", {hex(1.0)}, ""},
+      {across_blocks, "di", {hex(123456789.125), "5"}, ""},
   };
   for (const AcceptRow& row : rows) {
     TextFile input(row.input);
