@@ -103,7 +103,8 @@ class GradientIteration {
   };
   Change move_flows(std::int32_t first, std::int32_t last);
   Change change_of_head(std::int32_t k, double excess) const;
-  bool converged() const;
+  bool converged();
+  double mass_with_held_flows_at_jump();
   void factorise();
   void move_heads_and_flows();
   void take_flows_of_heads();
@@ -494,7 +495,7 @@ GradientIteration::Extremes GradientIteration::draw_lines(std::int32_t first, st
   return extremes;
 }
 
-bool GradientIteration::converged() const {
+bool GradientIteration::converged() {
   if (!moved_ || released_ || pending_) return false;
   // The residuals are measured against the largest flow and head difference, or against a small
   // part of the branches' jump flows and losses where the network is all but still.
@@ -502,14 +503,53 @@ bool GradientIteration::converged() const {
   const double head_scale = std::fmax(largest_head_diff_, still_fraction * largest_jump_head_);
   const double head_floor = value_rounding * largest_head_;
   const bool held_at_flow_floor = off_jump_flow_ <= value_rounding * flow_scale;
-  auto within = [&](double imbalance, double head_loss, double held_flow) {
-    return mass_ <= imbalance * flow_scale &&
-           energy_ <= std::fmax(head_loss * head_scale, head_floor) &&
-           (off_jump_ <= held_flow || held_at_flow_floor);
-  };
-  if (within(converged_imbalance, converged_head_loss, converged_held_flow)) return true;
   const bool stalled = mass_ >= 0.5 * last_mass_ && energy_ >= 0.5 * last_energy_;
-  return stalled && within(rounding_imbalance, rounding_head_loss, rounding_held_flow);
+  auto matched = [&](double head_loss) {
+    return energy_ <= std::fmax(head_loss * head_scale, head_floor);
+  };
+  auto within = [&](double mass, double imbalance, double head_loss, bool held_at_jump) {
+    return mass <= imbalance * flow_scale && matched(head_loss) && held_at_jump;
+  };
+  if (within(mass_, converged_imbalance, converged_head_loss,
+             off_jump_ <= converged_held_flow || held_at_flow_floor) ||
+      (stalled && within(mass_, rounding_imbalance, rounding_head_loss,
+                         off_jump_ <= rounding_held_flow || held_at_flow_floor))) {
+    return true;
+  }
+  // Where only held flows still lie off their jump flows, they are set at them if the junctions
+  // then balance as closely as asked: a further iteration would only move them there.
+  if (off_jump_flow_ == 0.0 ||
+      !(matched(converged_head_loss) || (stalled && matched(rounding_head_loss)))) {
+    return false;
+  }
+  const double mass_at_jump = mass_with_held_flows_at_jump();
+  if (!within(mass_at_jump, converged_imbalance, converged_head_loss, true) &&
+      !(stalled && within(mass_at_jump, rounding_imbalance, rounding_head_loss, true))) {
+    return false;
+  }
+  for (std::int32_t k = 1; k <= n_links_; ++k) {
+    if (regime_[k] == Regime::held) flow_[k] = side_of(flow_[k]) * law_[k].jump_flow;
+  }
+  mass_ = mass_at_jump;
+  off_jump_ = 0.0;
+  off_jump_flow_ = 0.0;
+  return true;
+}
+
+// The largest net inflow of a junction with every held flow at its jump flow. The net inflows of
+// the current flows are changed to those; the next linearisation makes them again.
+double GradientIteration::mass_with_held_flows_at_jump() {
+  for (std::int32_t k = 1; k <= n_links_; ++k) {
+    if (regime_[k] != Regime::held) continue;
+    const double change = side_of(flow_[k]) * law_[k].jump_flow - flow_[k];
+    if (first_[k] != 0) inflow_[first_[k]] -= change;
+    if (second_[k] != 0) inflow_[second_[k]] += change;
+  }
+  double mass = 0.0;
+  for (std::int32_t c = 1; c <= n_; ++c) {
+    if (bare_[c] == 0) mass = std::fmax(mass, std::fabs(inflow_[c]));
+  }
+  return mass;
 }
 
 void GradientIteration::factorise() {
