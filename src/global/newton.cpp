@@ -238,10 +238,14 @@ void GradientIteration::list_links() {
     if (unknown_at(net_.first_node[b]) != 0 && unknown_at(net_.second_node[b]) != 0) ++n_pairs;
   }
   Table<std::int32_t> link_branch;
-  Table<std::int32_t> link_pair;  // 0 for a link with a fixed head at one end
+  Table<std::int32_t> link_first;   // the unknown of the link's first node, 0 for a fixed head
+  Table<std::int32_t> link_second;  // the same of its second node
+  Table<std::int32_t> link_pair;    // 0 for a link with a fixed head at one end
   Table<std::int32_t> pair_first;
   Table<std::int32_t> pair_second;
   link_branch.create(n_links_);
+  link_first.create(n_links_);
+  link_second.create(n_links_);
   link_pair.create(n_links_);
   pair_first.create(n_pairs);
   pair_second.create(n_pairs);
@@ -250,6 +254,8 @@ void GradientIteration::list_links() {
     link_branch[++k] = b;
     const std::int32_t u = unknown_at(net_.first_node[b]);
     const std::int32_t v = unknown_at(net_.second_node[b]);
+    link_first[k] = u;
+    link_second[k] = v;
     if (u == 0 || v == 0) continue;
     link_pair[k] = ++p;
     pair_first[p] = u;
@@ -258,16 +264,18 @@ void GradientIteration::list_links() {
   equations_ = std::make_unique<HeadEquations>(n_, pair_first, pair_second);
 
   // The links ordered by the column they end in, so that every pass over them reads and writes
-  // the equations' values and the heads in the order they are stored.
-  auto column_at = [&](std::int32_t node) {
-    const std::int32_t u = unknown_at(node);
-    return u != 0 ? equations_->column(u) : 0;
-  };
+  // the equations' values and the heads in the order they are stored. The columns of each link's
+  // ends, in the order the links were found.
+  for (std::int32_t link = 1; link <= n_links_; ++link) {
+    const std::int32_t u = link_first[link];
+    const std::int32_t v = link_second[link];
+    link_first[link] = u != 0 ? equations_->column(u) : 0;
+    link_second[link] = v != 0 ? equations_->column(v) : 0;
+  }
   Table<std::int32_t> start;
   start.create(n_);
   for (std::int32_t link = 1; link <= n_links_; ++link) {
-    const std::int32_t b = link_branch[link];
-    start[std::max(column_at(net_.first_node[b]), column_at(net_.second_node[b]))] += 1;
+    start[std::max(link_first[link], link_second[link])] += 1;
   }
   std::int32_t next = 1;
   for (std::int32_t c = 1; c <= n_; ++c) {
@@ -285,8 +293,8 @@ void GradientIteration::list_links() {
   for (std::int32_t c = 1; c <= n_; ++c) bare_[c] = 1;
   for (std::int32_t link = 1; link <= n_links_; ++link) {
     const std::int32_t b = link_branch[link];
-    const std::int32_t c1 = column_at(net_.first_node[b]);
-    const std::int32_t c2 = column_at(net_.second_node[b]);
+    const std::int32_t c1 = link_first[link];
+    const std::int32_t c2 = link_second[link];
     const std::int32_t k = start[std::max(c1, c2)]++;
     branch_[k] = b;
     first_[k] = c1;
@@ -328,6 +336,10 @@ void GradientIteration::list_links() {
     head_[equations_->column(u)] = s_.group_head[graph_.unknown_group[u]];
   }
   // The given flows and the flows of cut trees enter the balance as they are.
+  auto column_at = [&](std::int32_t node) {
+    const std::int32_t u = unknown_at(node);
+    return u != 0 ? equations_->column(u) : 0;
+  };
   for (std::int32_t b = 1; b <= net_.n_branches; ++b) {
     const BranchKind kind = graph_.branch_kind[b];
     if (kind != BranchKind::given_flow && kind != BranchKind::dead_end) continue;
