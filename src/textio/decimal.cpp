@@ -61,7 +61,7 @@ constexpr std::uint64_t beyond_kept = 1000000000000000000;   // 10^18
 
 // The first 18 significant digits of a normal positive value m 2^b straight from its bits, where
 // they are floor(m 2^b 10^s) for a scale s from 0 to 22 and m 10^s shifted right by -b is that
-// floor exactly: values from about 10^-5 to 10^17. Returns false for the others.
+// floor exactly: values from about 10^-5 to 2^53 (9 x 10^15). Returns false for the others.
 bool quick_leading_digits(double magnitude, KeptDigits& kept, int& exponent) {
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(magnitude);
   const int biased = static_cast<int>(bits >> 52);
