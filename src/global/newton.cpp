@@ -65,6 +65,11 @@ double side_of(double q) {
   return q < 0.0 ? -1.0 : 1.0;
 }
 
+// The jump flow on the side of flow q: where a held branch's flow belongs.
+double jump_flow_beside(const BranchLaw& law, double q) {
+  return side_of(q) * law.jump_flow;
+}
+
 Regime regime_of_flow(const BranchLaw& law, double q) {
   return std::fabs(q) < law.jump_flow ? Regime::laminar : Regime::turbulent;
 }
@@ -238,9 +243,10 @@ void GradientIteration::list_links() {
     if (unknown_at(net_.first_node[b]) != 0 && unknown_at(net_.second_node[b]) != 0) ++n_pairs;
   }
   Table<std::int32_t> link_branch;
-  Table<std::int32_t> link_first;   // the unknown of the link's first node, 0 for a fixed head
-  Table<std::int32_t> link_second;  // the same of its second node
-  Table<std::int32_t> link_pair;    // 0 for a link with a fixed head at one end
+  // The unknown of each link's first and second node (0 for a fixed head), then its column.
+  Table<std::int32_t> link_first;
+  Table<std::int32_t> link_second;
+  Table<std::int32_t> link_pair;  // 0 for a link with a fixed head at one end
   Table<std::int32_t> pair_first;
   Table<std::int32_t> pair_second;
   link_branch.create(n_links_);
@@ -490,7 +496,7 @@ GradientIteration::Extremes GradientIteration::draw_lines(std::int32_t first, st
       }
       case Regime::held: {
         // The line through the jump flow, of almost no slope: the flow off the jump is missing.
-        const double off_jump = side_of(q) * law.jump_flow - q;
+        const double off_jump = jump_flow_beside(law, q) - q;
         conductance = held_conductance / law.laminar_resistance;
         missing = off_jump / conductance;
         extremes.off_jump = std::fmax(extremes.off_jump, std::fabs(off_jump) / law.jump_flow);
@@ -540,7 +546,7 @@ bool GradientIteration::converged() {
     return false;
   }
   for (std::int32_t k = 1; k <= n_links_; ++k) {
-    if (regime_[k] == Regime::held) flow_[k] = side_of(flow_[k]) * law_[k].jump_flow;
+    if (regime_[k] == Regime::held) flow_[k] = jump_flow_beside(law_[k], flow_[k]);
   }
   mass_ = mass_at_jump;
   off_jump_ = 0.0;
@@ -553,7 +559,7 @@ bool GradientIteration::converged() {
 double GradientIteration::mass_with_held_flows_at_jump() {
   for (std::int32_t k = 1; k <= n_links_; ++k) {
     if (regime_[k] != Regime::held) continue;
-    const double change = side_of(flow_[k]) * law_[k].jump_flow - flow_[k];
+    const double change = jump_flow_beside(law_[k], flow_[k]) - flow_[k];
     if (first_[k] != 0) inflow_[first_[k]] -= change;
     if (second_[k] != 0) inflow_[second_[k]] += change;
   }
