@@ -206,10 +206,10 @@ void OutputFile::open() {
 }
 
 void OutputFile::write_record(std::string_view text) {
-  if (fd_ < 0) fail_run('F', 6421, tag_write, name_, "the file is not open");
+  if (fd_ < 0 && !held_) fail_run('F', 6421, tag_write, name_, "the file is not open");
   buffer_ += text;
   buffer_ += "\r\n";
-  if (buffer_.size() >= output_block) flush();
+  if (!held_ && buffer_.size() >= output_block) flush();
 }
 
 void OutputFile::flush() {
@@ -224,6 +224,14 @@ void OutputFile::flush() {
     fail_write(name_);
   }
   buffer_.clear();
+}
+
+void OutputFile::take_held(OutputFile& part) {
+  flush();
+  // The part's buffer is written as this file's own; each keeps its storage for the next records.
+  buffer_.swap(part.buffer_);
+  flush();
+  buffer_.swap(part.buffer_);
 }
 
 void OutputFile::close() {

@@ -105,15 +105,23 @@ class OutputFile {
   bool is_open() const { return fd_ >= 0; }
   const std::string& name() const { return name_; }
 
+  // Keeps the records written to this unit, which is never opened, in memory until a file takes
+  // them (take_held): records formatted apart from the file they belong to.
+  void hold() { held_ = true; }
+
   // Appends one record and its CR LF. A failed write ends the run with a WRITE failure.
   void write_record(std::string_view text);
   // Writes what is buffered.
   void flush();
+  // Writes what is buffered, then the records that the held unit `part` keeps, which it then no
+  // longer keeps.
+  void take_held(OutputFile& part);
 
  private:
   std::string name_;
   int fd_ = -1;
   bool written_ = false;
+  bool held_ = false;
   std::string buffer_;
 };
 

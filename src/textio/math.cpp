@@ -59,19 +59,30 @@ void on_fp_trap(int, siginfo_t* info, void*) {
 // was is put back afterwards. Returns the exception flags the function raised.
 template <class Function>
 double without_traps(Function function, int& raised) {
-  const unsigned int saved = _mm_getcsr();
-  _mm_setcsr((saved | _MM_MASK_MASK) & ~_MM_EXCEPT_MASK);
+  const HeldTraps held;
   const double result = function();
-  const unsigned int flags = _mm_getcsr();
-  _mm_setcsr(saved);
-  raised = 0;
-  if (flags & _MM_EXCEPT_INVALID) raised |= FE_INVALID;
-  if (flags & _MM_EXCEPT_DIV_ZERO) raised |= FE_DIVBYZERO;
-  if (flags & _MM_EXCEPT_OVERFLOW) raised |= FE_OVERFLOW;
+  raised = held.raised();
   return result;
 }
 
 }  // namespace
+
+HeldTraps::HeldTraps() : saved_(_mm_getcsr()) {
+  _mm_setcsr((saved_ | _MM_MASK_MASK) & ~_MM_EXCEPT_MASK);
+}
+
+HeldTraps::~HeldTraps() {
+  _mm_setcsr(saved_);
+}
+
+int HeldTraps::raised() const {
+  const unsigned int flags = _mm_getcsr();
+  int raised = 0;
+  if (flags & _MM_EXCEPT_INVALID) raised |= FE_INVALID;
+  if (flags & _MM_EXCEPT_DIV_ZERO) raised |= FE_DIVBYZERO;
+  if (flags & _MM_EXCEPT_OVERFLOW) raised |= FE_OVERFLOW;
+  return raised;
+}
 
 void enable_fp_traps() {
   fesetround(FE_TONEAREST);

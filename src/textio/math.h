@@ -13,6 +13,22 @@ void enable_fp_traps();
 // Undoes enable_fp_traps: for tests that run arithmetic which is meant to trap elsewhere.
 void disable_fp_traps();
 
+// Holds the traps from construction to destruction, the exceptions that would have trapped in
+// between collected: for arithmetic that must learn whether it would trap before it is done
+// where a trap would be reported.
+class HeldTraps {
+ public:
+  HeldTraps();
+  ~HeldTraps();
+  HeldTraps(const HeldTraps&) = delete;
+  HeldTraps& operator=(const HeldTraps&) = delete;
+  // FE_INVALID, FE_DIVBYZERO and FE_OVERFLOW, as raised since construction.
+  int raised() const;
+
+ private:
+  unsigned int saved_;
+};
+
 double math_log10(double x);          // "log10": SING at 0, DOMAIN below 0
 double math_atan(double x);           // "atan"
 double math_pow(double x, double y);  // "**": DOMAIN, SING, OVERFLOW

@@ -36,15 +36,15 @@ constexpr std::uint64_t quiet_bit = std::uint64_t{1} << 51;
 // The indefinite value: negative, only the top fraction bit set.
 constexpr std::uint64_t indefinite_bits = sign_bit | exponent_bits | quiet_bit;
 
-// Every layout string seen in this run, parsed once. Entries are never removed, so a statement
-// may keep a pointer to its layout.
+// Every layout string seen in this run by this thread, parsed once. Entries are never removed, so
+// a statement may keep a pointer to its layout.
 struct CachedLayout {
   std::string text;
   Layout layout;
 };
 
 const Layout& cached_layout(std::string_view text, const OutputFile& unit) {
-  static std::deque<CachedLayout> cache;
+  thread_local std::deque<CachedLayout> cache;
   for (const CachedLayout& entry : cache) {
     if (entry.text == text) return entry.layout;
   }
@@ -56,10 +56,10 @@ const Layout& cached_layout(std::string_view text, const OutputFile& unit) {
   return cache.back().layout;
 }
 
-// The record buffer of the last statement ended, handed to the next one so that a run of
-// statements does not allocate a buffer per record.
+// The record buffer of the last statement ended on this thread, handed to the next one so that a
+// run of statements does not allocate a buffer per record.
 std::string& spare_records() {
-  static std::string spare;
+  thread_local std::string spare;
   return spare;
 }
 
