@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "report/node_walk.h"
+#include "report/rows_in_turns.h"
 #include "textio/math.h"
 #include "textio/writer.h"
 
@@ -117,18 +118,43 @@ void write_blank_line(OutputFile& unit) {
   write_end(blank);
 }
 
-void write_node_table(const Network& net, const Table<double>& node_head, OutputFile& unit) {
+void write_node_header(OutputFile& unit) {
   Statement header = write_begin(unit, node_header_layout);
   write_text(header, "Node");
   write_text(header, "Pressure");
   write_end(header);
-  for (std::int32_t n = 1; n <= net.n_nodes; ++n) {
-    const double pressure = ((node_head[n] - net.elevation[n]) * net.density) * net.gravity;
-    Statement row = write_begin(unit, node_row_layout);
-    write_integer(row, n);
-    write_real(row, pressure);
-    write_end(row);
+}
+
+double node_pressure(const Network& net, const Table<double>& node_head, std::int32_t n) {
+  return ((node_head[n] - net.elevation[n]) * net.density) * net.gravity;
+}
+
+void write_node_row(const Network& net, const Table<double>& node_head, OutputFile& unit,
+                    std::int32_t n) {
+  const double pressure = node_pressure(net, node_head, n);
+  Statement row = write_begin(unit, node_row_layout);
+  write_integer(row, n);
+  write_real(row, pressure);
+  write_end(row);
+}
+
+void write_node_table(const Network& net, const Table<double>& node_head, OutputFile& unit) {
+  write_node_header(unit);
+  for (std::int32_t n = 1; n <= net.n_nodes; ++n) write_node_row(net, node_head, unit, n);
+}
+
+// Whether a pressure of the results would trap: then the rows are written in order on one
+// thread, which meets the trap where it belongs.
+bool pressures_trap(const Network& net, const Solution& solution) {
+  const HeldTraps held;
+  double largest = 0.0;
+  for (std::int32_t b = 1; b <= net.n_branches; ++b) {
+    largest = std::fmax(largest, pressure_difference_of(net, solution.branch_head_diff[b]));
   }
+  for (std::int32_t n = 1; n <= net.n_nodes; ++n) {
+    largest = std::fmax(largest, std::fabs(node_pressure(net, solution.node_head, n)));
+  }
+  return held.raised() != 0 || !std::isfinite(largest);
 }
 
 }  // namespace
@@ -160,13 +186,33 @@ void write_results(Network& net, OutputFile& unit) {
 
 void write_results(const Network& net, const Solution& solution, OutputFile& unit) {
   write_branch_header(unit);
-  for (std::int32_t b = 1; b <= net.n_branches; ++b) {
-    write_branch_row(net, unit, b, std::fabs(solution.branch_flow[b]),
-                     pressure_difference_of(net, solution.branch_head_diff[b]),
-                     solution.branch_direction[b], net.first_node[b]);
+  // The rows after the header: the branches, a blank line, the node header, the nodes.
+  const std::int64_t n_branches = net.n_branches;
+  const std::int64_t blank_row = n_branches + 1;
+  const std::int64_t node_header_row = n_branches + 2;
+  const std::int64_t n_rows = node_header_row + net.n_nodes;
+  auto write_rows = [&](OutputFile& out, std::int64_t first, std::int64_t last) {
+    for (std::int64_t r = first; r <= last; ++r) {
+      if (r <= n_branches) {
+        const auto b = static_cast<std::int32_t>(r);
+        write_branch_row(net, out, b, std::fabs(solution.branch_flow[b]),
+                         pressure_difference_of(net, solution.branch_head_diff[b]),
+                         solution.branch_direction[b], net.first_node[b]);
+      } else if (r == blank_row) {
+        write_blank_line(out);
+      } else if (r == node_header_row) {
+        write_node_header(out);
+      } else {
+        write_node_row(net, solution.node_head, out,
+                       static_cast<std::int32_t>(r - node_header_row));
+      }
+    }
+  };
+  if (pressures_trap(net, solution)) {
+    write_rows(unit, 1, n_rows);
+  } else {
+    write_rows_in_turns(unit, n_rows, write_rows);
   }
-  write_blank_line(unit);
-  write_node_table(net, solution.node_head, unit);
 }
 
 }  // namespace tessaro

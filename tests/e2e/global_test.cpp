@@ -519,4 +519,29 @@ TEST(GlobalSolver, HandCases) {
   }
 }
 
+// A network large enough that its results rows are written on two threads, with one node's
+// pressure beyond the range of a double: the run ends with the overflow at that node's row, the
+// rows before it in the file and none after, as when one thread writes them all.
+TEST(GlobalSolver, OverflowInTheResultsOfALargeNetwork) {
+  Net net = generate(Layout::tree, 0.001, 30000, 7);
+  // A junction from node 20,000 on: its elevation moves only its own pressure.
+  std::vector<int> degree(net.elevation.size() + 1);
+  for (const Pipe& p : net.pipes) {
+    ++degree[p.first_node];
+    ++degree[p.second_node];
+  }
+  int overflowing = 20000;
+  while (degree[overflowing] < 2) ++overflowing;
+  net.elevation[overflowing - 1] = 1e306;
+  const RunResult run = run_program(net, {"--solver", "global"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_NE(run.stderr_text.find("run-time error M6104: MATH"), std::string::npos);
+  const std::string results = read_file(run.folder / "Tessaro-res.txt");
+  std::size_t records = 0;
+  for (const char c : results) records += c == '\n' ? 1 : 0;
+  // The branch header and rows, the blank line, the node header, the nodes before the overflow.
+  EXPECT_EQ(records, net.pipes.size() + 3 + (overflowing - 1));
+  EXPECT_TRUE(results.ends_with("\r\n"));
+}
+
 }  // namespace
