@@ -1,9 +1,10 @@
 // The linear head equations of one Newton iteration: a symmetric positive definite matrix over the
 // unknown heads, one entry per pair of unknowns that a branch joins, factorised by CHOLMOD. The
-// fill-reducing order is found once, by minimum degree or nested dissection, and the matrix is
-// kept in that order: the unknowns are addressed by their column in it, so that neither the
-// values nor the right-hand sides are ever permuted. The pattern is analysed once; every
-// iteration refills the values, factorises them numerically and solves into the same storage.
+// fill-reducing order is found once, by minimum degree (the unknowns in chains first, the rest by
+// AMD) or nested dissection, and the matrix is kept in that order: the unknowns are addressed by
+// their column in it, so that neither the values nor the right-hand sides are ever permuted. The
+// pattern is analysed once; every iteration refills the values, factorises them numerically and
+// solves into the same storage.
 #pragma once
 
 #include <cholmod.h>

@@ -1,5 +1,5 @@
-// The head equations, stored in the fill-reducing order: on grids of unknowns numbered in a
-// shuffled order, with extra and parallel links and conductances twelve orders apart, every
+// The head equations, stored in the fill-reducing order: on grids and chains of unknowns numbered
+// in a shuffled order, with extra and parallel links and conductances twelve orders apart, every
 // solution satisfies the equations as they were filled, checked by multiplying the links back
 // without the library, fill after fill; in the minimum-degree and the nested-dissection order,
 // with simplicial and supernodal factors.
@@ -22,7 +22,9 @@ TEST(HeadEquations, SolutionsSatisfyTheFilledEquations) {
   std::mt19937 random(20261209);
   std::uniform_real_distribution<double> exponent(-6.0, 6.0);
   std::uniform_real_distribution<double> value(-1.0, 1.0);
-  const std::pair<std::int32_t, std::int32_t> shapes[] = {{1, 2}, {3, 7}, {20, 20}, {60, 45}};
+  // Grids, and single rows: chains of unknowns between those the extra links reach.
+  const std::pair<std::int32_t, std::int32_t> shapes[] = {{1, 2},   {3, 7},  {20, 20},
+                                                          {60, 45}, {1, 41}, {1, 300}};
   const Factoring factorings[] = {{}, {0.0, 0.0, 200}, {0.0, 1.0e30, 200}, {1.0e30, 0.0, 200}};
   for (const Factoring& factoring : factorings) {
     for (const auto& [rows, columns] : shapes) {
