@@ -87,6 +87,11 @@ bool order_chains_first(cholmod_sparse* pattern, std::int32_t* order, cholmod_co
   std::vector<std::pair<std::int32_t, std::int32_t>> links;  // between the other unknowns
   std::vector<std::int32_t> chain;
   std::int32_t n_placed = 0;
+  // The chains that reach the rest, one after another in the order of elimination, with where each
+  // starts in it and the unknowns of the rest at its ends (-1 for a free end).
+  std::vector<std::int32_t> chained;
+  std::vector<std::int32_t> chain_start;
+  std::vector<std::pair<std::int32_t, std::int32_t>> chain_ends;
   for (std::int32_t t = 0; t < n; ++t) {
     if (!thin(t) || placed[size_of(t)] != 0) continue;
     // Out to one end of t's chain: the chain's last unknown there and what lies beyond it (an
@@ -122,8 +127,15 @@ bool order_chains_first(cholmod_sparse* pattern, std::int32_t* order, cholmod_co
     } else if (near != far) {
       links.emplace_back(std::min(near, far), std::max(near, far));
     }
-    for (const std::int32_t u : chain) order[n_placed++] = u;
+    if (near == -1 && far == -1) {
+      for (const std::int32_t u : chain) order[n_placed++] = u;
+      continue;
+    }
+    chain_start.push_back(static_cast<std::int32_t>(chained.size()));
+    chain_ends.emplace_back(near, far);
+    chained.insert(chained.end(), chain.begin(), chain.end());
   }
+  chain_start.push_back(static_cast<std::int32_t>(chained.size()));
   // The rest: their own links and the chains between them, in their own numbering.
   std::vector<std::int32_t> rest_index(size_of(n), -1);
   std::vector<std::int32_t> rest;
@@ -179,7 +191,37 @@ bool order_chains_first(cholmod_sparse* pattern, std::int32_t* order, cholmod_co
   const bool ordered = cholmod_amd(reduced, nullptr, 0, rest_order.data(), common) != 0;
   cholmod_free_sparse(&reduced, common);
   if (!ordered) return false;
-  for (const std::int32_t k : rest_order) order[n_placed++] = rest[size_of(k)];
+  // Each chain just before the first of its ends in AMD's order: until one of its ends goes, the
+  // chain's unknowns are joined only to each other and to its ends, so it fills as it would
+  // first, and it lies beside its ends in the factor.
+  std::vector<std::int32_t> position(size_of(n_rest));
+  for (std::int32_t k = 0; k < n_rest; ++k) position[size_of(rest_order[size_of(k)])] = k;
+  const auto n_chains = static_cast<std::int32_t>(chain_ends.size());
+  std::vector<std::int32_t> chains_before(size_of(n_rest) + 1, 0);
+  std::vector<std::int32_t> first_end(size_of(n_chains));
+  for (std::int32_t k = 0; k < n_chains; ++k) {
+    std::int32_t first = n_rest;
+    for (const std::int32_t end : {chain_ends[size_of(k)].first, chain_ends[size_of(k)].second}) {
+      if (end != -1) first = std::min(first, position[size_of(rest_index[size_of(end)])]);
+    }
+    first_end[size_of(k)] = first;
+    ++chains_before[size_of(first) + 1];
+  }
+  for (std::int32_t k = 0; k < n_rest; ++k)
+    chains_before[size_of(k) + 1] += chains_before[size_of(k)];
+  std::vector<std::int32_t> by_first_end(size_of(n_chains));
+  for (std::int32_t k = 0; k < n_chains; ++k) {
+    by_first_end[size_of(chains_before[size_of(first_end[size_of(k)])]++)] = k;
+  }
+  for (std::int32_t k = 0, next_chain = 0; k < n_rest; ++k) {
+    for (; next_chain < chains_before[size_of(k)]; ++next_chain) {
+      const std::int32_t c = by_first_end[size_of(next_chain)];
+      for (std::int32_t e = chain_start[size_of(c)]; e < chain_start[size_of(c) + 1]; ++e) {
+        order[n_placed++] = chained[size_of(e)];
+      }
+    }
+    order[n_placed++] = rest[size_of(rest_order[size_of(k)])];
+  }
   return true;
 }
 
