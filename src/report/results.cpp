@@ -146,15 +146,12 @@ void write_node_table(const Network& net, const Table<double>& node_head, Output
 // Whether a pressure of the results would trap: then the rows are written in order on one
 // thread, which meets the trap where it belongs.
 bool pressures_trap(const Network& net, const Solution& solution) {
-  const HeldTraps held;
-  double largest = 0.0;
-  for (std::int32_t b = 1; b <= net.n_branches; ++b) {
-    largest = std::fmax(largest, pressure_difference_of(net, solution.branch_head_diff[b]));
-  }
-  for (std::int32_t n = 1; n <= net.n_nodes; ++n) {
-    largest = std::fmax(largest, std::fabs(node_pressure(net, solution.node_head, n)));
-  }
-  return held.raised() != 0 || !std::isfinite(largest);
+  return rows_would_trap(net.n_branches,
+                         [&](std::int32_t b) {
+                           return pressure_difference_of(net, solution.branch_head_diff[b]);
+                         }) ||
+         rows_would_trap(net.n_nodes,
+                         [&](std::int32_t n) { return node_pressure(net, solution.node_head, n); });
 }
 
 }  // namespace
@@ -208,11 +205,7 @@ void write_results(const Network& net, const Solution& solution, OutputFile& uni
       }
     }
   };
-  if (pressures_trap(net, solution)) {
-    write_rows(unit, 1, n_rows);
-  } else {
-    write_rows_in_turns(unit, n_rows, write_rows);
-  }
+  write_rows_in_turns(unit, n_rows, write_rows, pressures_trap(net, solution));
 }
 
 }  // namespace tessaro

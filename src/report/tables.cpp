@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "report/results.h"
+#include "report/rows_in_turns.h"
 #include "textio/files.h"
 
 namespace tessaro {
@@ -124,47 +125,78 @@ std::string csv_number(double value) {
   return std::string(text, end);
 }
 
+namespace {
+
+// The values of a branch row that take arithmetic: the pressure difference and the mean velocity.
+struct BranchRowValues {
+  double pressure_difference = 0.0;
+  double velocity = 0.0;
+};
+
+BranchRowValues branch_row_values(const Network& net, const Solution& solution, std::int32_t b) {
+  const double d = net.diameter[b];
+  return {(solution.branch_head_diff[b] * net.density) * net.gravity,
+          solution.branch_flow[b] / (net.pi * d * d / 4.0)};
+}
+
+double node_pressure(const Network& net, const Solution& solution, std::int32_t n) {
+  return ((solution.node_head[n] - net.elevation[n]) * net.density) * net.gravity;
+}
+
+}  // namespace
+
 void write_tables(const Network& net, const Solution& solution) {
   OutputFile branches(branch_table_file_name);
   branches.open();
   branches.write_record(branch_columns);
-  std::string row;
-  for (std::int32_t b = 1; b <= net.n_branches; ++b) {
-    const double d = net.diameter[b];
-    const double flow = solution.branch_flow[b];
-    const double head_diff = solution.branch_head_diff[b];
-    const BranchName& name = net.branch_name[b];
-    row = std::to_string(net.branch_number[b]);
-    row += ',' + csv_field(std::string_view(name.data(), name.size()));
-    row += ',' + std::to_string(net.first_node[b]);
-    row += ',' + std::to_string(net.second_node[b]);
-    row += ',' + csv_number(flow);
-    row += ',' + csv_number(head_diff);
-    row += ',' + csv_number((head_diff * net.density) * net.gravity);
-    row += ',' + csv_number(flow / (net.pi * d * d / 4.0));
-    row += ',' + csv_number(solution.branch_reynolds[b]);
-    row += ',' + csv_number(solution.branch_friction[b]);
-    row += ',';
-    row += flow_regime_name(solution.branch_regime[b]);
-    branches.write_record(row);
-  }
+  auto branch_rows = [&](OutputFile& out, std::int64_t first, std::int64_t last) {
+    std::string row;
+    for (auto b = static_cast<std::int32_t>(first); b <= last; ++b) {
+      const double flow = solution.branch_flow[b];
+      const BranchRowValues values = branch_row_values(net, solution, b);
+      const BranchName& name = net.branch_name[b];
+      row = std::to_string(net.branch_number[b]);
+      row += ',' + csv_field(std::string_view(name.data(), name.size()));
+      row += ',' + std::to_string(net.first_node[b]);
+      row += ',' + std::to_string(net.second_node[b]);
+      row += ',' + csv_number(flow);
+      row += ',' + csv_number(solution.branch_head_diff[b]);
+      row += ',' + csv_number(values.pressure_difference);
+      row += ',' + csv_number(values.velocity);
+      row += ',' + csv_number(solution.branch_reynolds[b]);
+      row += ',' + csv_number(solution.branch_friction[b]);
+      row += ',';
+      row += flow_regime_name(solution.branch_regime[b]);
+      out.write_record(row);
+    }
+  };
+  const bool branches_trap = rows_would_trap(net.n_branches, [&](std::int32_t b) {
+    const BranchRowValues values = branch_row_values(net, solution, b);
+    return std::fmax(std::fabs(values.pressure_difference), std::fabs(values.velocity));
+  });
+  write_rows_in_turns(branches, net.n_branches, branch_rows, branches_trap);
   branches.close();
 
   const NodeBoundary boundary = node_boundaries(net, solution);
   OutputFile nodes(node_table_file_name);
   nodes.open();
   nodes.write_record(node_columns);
-  for (std::int32_t n = 1; n <= net.n_nodes; ++n) {
-    const double head = solution.node_head[n];
-    row = std::to_string(n);
-    row += ',';
-    row += node_kind_name(boundary.kind[n]);
-    row += ',' + csv_number(net.elevation[n]);
-    row += ',' + csv_number(head);
-    row += ',' + csv_number(((head - net.elevation[n]) * net.density) * net.gravity);
-    row += ',' + csv_number(boundary.inflow[n]);
-    nodes.write_record(row);
-  }
+  auto node_rows = [&](OutputFile& out, std::int64_t first, std::int64_t last) {
+    std::string row;
+    for (auto n = static_cast<std::int32_t>(first); n <= last; ++n) {
+      row = std::to_string(n);
+      row += ',';
+      row += node_kind_name(boundary.kind[n]);
+      row += ',' + csv_number(net.elevation[n]);
+      row += ',' + csv_number(solution.node_head[n]);
+      row += ',' + csv_number(node_pressure(net, solution, n));
+      row += ',' + csv_number(boundary.inflow[n]);
+      out.write_record(row);
+    }
+  };
+  const bool nodes_trap =
+      rows_would_trap(net.n_nodes, [&](std::int32_t n) { return node_pressure(net, solution, n); });
+  write_rows_in_turns(nodes, net.n_nodes, node_rows, nodes_trap);
   nodes.close();
 }
 

@@ -41,7 +41,7 @@ class RowsInTurns : public ::testing::Test {
     };
     bool threw = false;
     try {
-      write_rows_in_turns(unit, n, rows);
+      write_rows_in_turns(unit, n, rows, false);
     } catch (const std::runtime_error& error) {
       threw = true;
       EXPECT_EQ(error.what(), "row " + std::to_string(failing));
