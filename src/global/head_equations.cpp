@@ -66,32 +66,25 @@ struct Neighbours {
   }
 };
 
-// A fill-reducing order for networks whose unknowns lie mostly in chains, as in real distribution
-// networks: every unknown joined to at most two others comes first, chain by chain, from the
-// chain's free end where it has one (no fill), otherwise from one end (one filled entry per
-// unknown, joining the two ends of the chain, as minimum degree would); the other unknowns follow
-// in AMD's order of the pattern they leave, in which a chain between two of them is one link. AMD
-// alone finds about the same order but spends most of its time on the chains. Where fewer than a
-// quarter of the unknowns lie in chains, AMD orders the whole pattern. order[k] is the unknown
-// eliminated k-th, 0-based; false where AMD fails.
-bool order_chains_first(cholmod_sparse* pattern, std::int32_t* order, cholmod_common* common) {
-  const auto n = static_cast<std::int32_t>(pattern->ncol);
-  const std::vector<std::int32_t> degree = degrees_of(pattern);
-  // Meshes have few chains: AMD orders them whole.
-  if (4 * std::count_if(degree.begin(), degree.end(), [](std::int32_t d) { return d <= 2; }) < n) {
-    return cholmod_amd(pattern, nullptr, 0, order, common) != 0;
-  }
-  const Neighbours neighbours(pattern, degree);
+// The chains of a pattern: its unknowns joined to at most two others, each chain in the order of
+// its elimination. Chains that reach none of the other unknowns (free paths and closed ones) are
+// listed apart; the others keep the unknowns at their ends (-1 for a free end), and those that
+// join two of them give the link between them.
+struct Chains {
+  std::vector<std::int32_t> apart;
+  std::vector<std::int32_t> unknown;  // chain after chain
+  std::vector<std::int32_t> start;    // where each chain starts in `unknown`, and the end
+  std::vector<std::pair<std::int32_t, std::int32_t>> ends;
+  std::vector<std::pair<std::int32_t, std::int32_t>> links;
+
+  explicit Chains(const Neighbours& neighbours);
+};
+
+Chains::Chains(const Neighbours& neighbours) {
+  const auto n = static_cast<std::int32_t>(neighbours.start.size()) - 1;
   auto thin = [&](std::int32_t u) { return neighbours.degree(u) <= 2; };
   std::vector<std::uint8_t> placed(size_of(n), 0);
-  std::vector<std::pair<std::int32_t, std::int32_t>> links;  // between the other unknowns
   std::vector<std::int32_t> chain;
-  std::int32_t n_placed = 0;
-  // The chains that reach the rest, one after another in the order of elimination, with where each
-  // starts in it and the unknowns of the rest at its ends (-1 for a free end).
-  std::vector<std::int32_t> chained;
-  std::vector<std::int32_t> chain_start;
-  std::vector<std::pair<std::int32_t, std::int32_t>> chain_ends;
   for (std::int32_t t = 0; t < n; ++t) {
     if (!thin(t) || placed[size_of(t)] != 0) continue;
     // Out to one end of t's chain: the chain's last unknown there and what lies beyond it (an
@@ -121,22 +114,89 @@ bool order_chains_first(cholmod_sparse* pattern, std::int32_t* order, cholmod_co
       at = next;
     }
     const std::int32_t near = beyond != -1 && !thin(beyond) ? beyond : -1;
-    if (near == -1 || far == -1) {
-      // From a free end (the chain's first unknown is one unless only its last is).
-      if (near != -1) std::reverse(chain.begin(), chain.end());
-    } else if (near != far) {
-      links.emplace_back(std::min(near, far), std::max(near, far));
-    }
     if (near == -1 && far == -1) {
-      for (const std::int32_t u : chain) order[n_placed++] = u;
+      apart.insert(apart.end(), chain.begin(), chain.end());
       continue;
     }
-    chain_start.push_back(static_cast<std::int32_t>(chained.size()));
-    chain_ends.emplace_back(near, far);
-    chained.insert(chained.end(), chain.begin(), chain.end());
+    if (far == -1) {
+      // From the free end.
+      std::reverse(chain.begin(), chain.end());
+    } else if (near != -1 && near != far) {
+      links.emplace_back(std::min(near, far), std::max(near, far));
+    }
+    start.push_back(static_cast<std::int32_t>(unknown.size()));
+    ends.emplace_back(near, far);
+    unknown.insert(unknown.end(), chain.begin(), chain.end());
   }
-  chain_start.push_back(static_cast<std::int32_t>(chained.size()));
-  // The rest: their own links and the chains between them, in their own numbering.
+  start.push_back(static_cast<std::int32_t>(unknown.size()));
+}
+
+// The upper triangle of the pattern of `links` between the unknowns 0..n - 1, each column's rows
+// ascending, repeated links once: counted by row, placed by column.
+cholmod_sparse* pattern_of_links(std::int32_t n,
+                                 const std::vector<std::pair<std::int32_t, std::int32_t>>& links,
+                                 cholmod_common* common) {
+  std::vector<std::int32_t> row_start(size_of(n) + 1, 0);
+  std::vector<std::int32_t> column_start(size_of(n) + 1, 0);
+  for (const auto& [row, column] : links) {
+    ++row_start[size_of(row) + 1];
+    ++column_start[size_of(column) + 1];
+  }
+  for (std::int32_t c = 0; c < n; ++c) {
+    row_start[size_of(c) + 1] += row_start[size_of(c)];
+    column_start[size_of(c) + 1] += column_start[size_of(c)];
+  }
+  std::vector<std::int32_t> by_row(links.size());
+  for (std::size_t k = 0; k < links.size(); ++k) {
+    by_row[size_of(row_start[size_of(links[k].first)]++)] = static_cast<std::int32_t>(k);
+  }
+  std::vector<std::int32_t> in_column(links.size());
+  for (const std::int32_t k : by_row) {
+    const auto& [row, column] = links[size_of(k)];
+    in_column[size_of(column_start[size_of(column)]++)] = row;
+  }
+  cholmod_sparse* pattern = cholmod_allocate_sparse(size_of(n), size_of(n), links.size(), 1, 1, 1,
+                                                    CHOLMOD_PATTERN, common);
+  if (pattern == nullptr) return nullptr;
+  auto* start = static_cast<int*>(pattern->p);
+  auto* row = static_cast<int*>(pattern->i);
+  int entries = 0;
+  for (std::int32_t c = 0, e = 0; c < n; ++c) {
+    start[c] = entries;
+    for (; e < column_start[size_of(c)]; ++e) {
+      const std::int32_t r = in_column[size_of(e)];
+      if (entries == start[c] || row[entries - 1] != r) row[entries++] = r;
+    }
+  }
+  start[n] = entries;
+  return pattern;
+}
+
+// A fill-reducing order for networks whose unknowns lie mostly in chains, as in real distribution
+// networks. The unknowns joined to at most two others are ordered chain by chain, from the chain's
+// free end where it has one (no fill), otherwise from one end (one filled entry per unknown,
+// joining the two ends of the chain, as minimum degree would). AMD orders the other unknowns, in
+// the pattern the chains leave, where a chain between two of them is one link; AMD alone finds
+// about the same order but spends most of its time on the chains. Where fewer than a quarter of
+// the unknowns lie in chains, AMD orders the whole pattern. order[k] is the unknown eliminated
+// k-th, 0-based; false where AMD fails.
+bool order_chains_first(cholmod_sparse* pattern, std::int32_t* order, cholmod_common* common) {
+  const auto n = static_cast<std::int32_t>(pattern->ncol);
+  const std::vector<std::int32_t> degree = degrees_of(pattern);
+  // Meshes have few chains: AMD orders them whole.
+  auto thin = [&](std::int32_t u) { return degree[size_of(u)] <= 2; };
+  std::int32_t n_thin = 0;
+  for (std::int32_t u = 0; u < n; ++u) n_thin += thin(u) ? 1 : 0;
+  if (4 * n_thin < n) return cholmod_amd(pattern, nullptr, 0, order, common) != 0;
+
+  // The chains, and those apart from the rest first.
+  const Neighbours neighbours(pattern, degree);
+  Chains chains(neighbours);
+  std::int32_t n_placed = 0;
+  for (const std::int32_t u : chains.apart) order[n_placed++] = u;
+
+  // The rest in AMD's order of their own links and the chains between them, in their own
+  // numbering.
   std::vector<std::int32_t> rest_index(size_of(n), -1);
   std::vector<std::int32_t> rest;
   for (std::int32_t u = 0; u < n; ++u) {
@@ -146,69 +206,42 @@ bool order_chains_first(cholmod_sparse* pattern, std::int32_t* order, cholmod_co
   }
   const auto n_rest = static_cast<std::int32_t>(rest.size());
   if (n_rest == 0) return true;
+  std::vector<std::pair<std::int32_t, std::int32_t>> links;
+  for (const auto& [u, v] : chains.links) {
+    links.emplace_back(rest_index[size_of(u)], rest_index[size_of(v)]);
+  }
   for (const std::int32_t u : rest) {
     for (std::int32_t p = neighbours.start[size_of(u)]; p < neighbours.start[size_of(u) + 1]; ++p) {
       const std::int32_t v = neighbours.unknown[size_of(p)];
-      if (!thin(v) && u < v) links.emplace_back(u, v);
+      if (!thin(v) && u < v) links.emplace_back(rest_index[size_of(u)], rest_index[size_of(v)]);
     }
   }
-  // Each column's rows ascending, repeated links once: counted by row, placed by column.
-  std::vector<std::int32_t> row_start(size_of(n_rest) + 1, 0);
-  std::vector<std::int32_t> column_start(size_of(n_rest) + 1, 0);
-  for (const auto& [u, v] : links) {
-    ++row_start[size_of(rest_index[size_of(u)]) + 1];
-    ++column_start[size_of(rest_index[size_of(v)]) + 1];
-  }
-  for (std::int32_t c = 0; c < n_rest; ++c) {
-    row_start[size_of(c) + 1] += row_start[size_of(c)];
-    column_start[size_of(c) + 1] += column_start[size_of(c)];
-  }
-  std::vector<std::int32_t> by_row(links.size());
-  for (std::size_t k = 0; k < links.size(); ++k) {
-    by_row[size_of(row_start[size_of(rest_index[size_of(links[k].first)])]++)] =
-        static_cast<std::int32_t>(k);
-  }
-  std::vector<std::int32_t> in_column(links.size());
-  for (const std::int32_t k : by_row) {
-    const std::int32_t c = rest_index[size_of(links[size_of(k)].second)];
-    in_column[size_of(column_start[size_of(c)]++)] = rest_index[size_of(links[size_of(k)].first)];
-  }
-  cholmod_sparse* reduced = cholmod_allocate_sparse(size_of(n_rest), size_of(n_rest), links.size(),
-                                                    1, 1, 1, CHOLMOD_PATTERN, common);
+  cholmod_sparse* reduced = pattern_of_links(n_rest, links, common);
   if (reduced == nullptr) return false;
-  auto* reduced_start = static_cast<int*>(reduced->p);
-  auto* reduced_row = static_cast<int*>(reduced->i);
-  int entries = 0;
-  for (std::int32_t c = 0, e = 0; c < n_rest; ++c) {
-    reduced_start[c] = entries;
-    for (; e < column_start[size_of(c)]; ++e) {
-      const std::int32_t r = in_column[size_of(e)];
-      if (entries == reduced_start[c] || reduced_row[entries - 1] != r) reduced_row[entries++] = r;
-    }
-  }
-  reduced_start[n_rest] = entries;
   std::vector<std::int32_t> rest_order(size_of(n_rest));
   const bool ordered = cholmod_amd(reduced, nullptr, 0, rest_order.data(), common) != 0;
   cholmod_free_sparse(&reduced, common);
   if (!ordered) return false;
+
   // Each chain just before the first of its ends in AMD's order: until one of its ends goes, the
   // chain's unknowns are joined only to each other and to its ends, so it fills as it would
   // first, and it lies beside its ends in the factor.
   std::vector<std::int32_t> position(size_of(n_rest));
   for (std::int32_t k = 0; k < n_rest; ++k) position[size_of(rest_order[size_of(k)])] = k;
-  const auto n_chains = static_cast<std::int32_t>(chain_ends.size());
+  const auto n_chains = static_cast<std::int32_t>(chains.ends.size());
   std::vector<std::int32_t> chains_before(size_of(n_rest) + 1, 0);
   std::vector<std::int32_t> first_end(size_of(n_chains));
   for (std::int32_t k = 0; k < n_chains; ++k) {
     std::int32_t first = n_rest;
-    for (const std::int32_t end : {chain_ends[size_of(k)].first, chain_ends[size_of(k)].second}) {
+    for (const std::int32_t end : {chains.ends[size_of(k)].first, chains.ends[size_of(k)].second}) {
       if (end != -1) first = std::min(first, position[size_of(rest_index[size_of(end)])]);
     }
     first_end[size_of(k)] = first;
     ++chains_before[size_of(first) + 1];
   }
-  for (std::int32_t k = 0; k < n_rest; ++k)
+  for (std::int32_t k = 0; k < n_rest; ++k) {
     chains_before[size_of(k) + 1] += chains_before[size_of(k)];
+  }
   std::vector<std::int32_t> by_first_end(size_of(n_chains));
   for (std::int32_t k = 0; k < n_chains; ++k) {
     by_first_end[size_of(chains_before[size_of(first_end[size_of(k)])]++)] = k;
@@ -216,8 +249,8 @@ bool order_chains_first(cholmod_sparse* pattern, std::int32_t* order, cholmod_co
   for (std::int32_t k = 0, next_chain = 0; k < n_rest; ++k) {
     for (; next_chain < chains_before[size_of(k)]; ++next_chain) {
       const std::int32_t c = by_first_end[size_of(next_chain)];
-      for (std::int32_t e = chain_start[size_of(c)]; e < chain_start[size_of(c) + 1]; ++e) {
-        order[n_placed++] = chained[size_of(e)];
+      for (std::int32_t e = chains.start[size_of(c)]; e < chains.start[size_of(c) + 1]; ++e) {
+        order[n_placed++] = chains.unknown[size_of(e)];
       }
     }
     order[n_placed++] = rest[size_of(rest_order[size_of(k)])];
