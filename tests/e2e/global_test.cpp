@@ -544,4 +544,37 @@ TEST(GlobalSolver, OverflowInTheResultsOfALargeNetwork) {
   EXPECT_TRUE(results.ends_with("\r\n"));
 }
 
+// A network large enough that its results file and tables are written on two threads: every row
+// is in its place (the results rows name the branches in order, the table rows number the
+// branches and nodes in order) and the tables meet the residual targets.
+TEST(GlobalSolver, RowsOfALargeNetworkInTheirPlaces) {
+  const Net net = generate(Layout::tree, 0.001, 50000, 11);
+  ASSERT_GT(net.pipes.size(), 50000u);
+  const RunResult run = solve(net);
+  ASSERT_TRUE(solved(run)) << run.log << run.stderr_text;
+  const CsvTable branches = read_csv_table(run.folder / "Tessaro-branches.csv");
+  const CsvTable nodes = read_csv_table(run.folder / "Tessaro-nodes.csv");
+  ASSERT_EQ(branches.rows.size(), net.pipes.size());
+  ASSERT_EQ(nodes.rows.size(), net.elevation.size());
+  for (std::size_t k = 0; k < branches.rows.size(); ++k) {
+    ASSERT_EQ(branches.text(k, "branch"), std::to_string(k + 1));
+  }
+  for (std::size_t k = 0; k < nodes.rows.size(); ++k) {
+    ASSERT_EQ(nodes.text(k, "node"), std::to_string(k + 1));
+  }
+  // The header, a row per branch (its name from the 16th column), a blank line, the node header
+  // and a row per node.
+  std::istringstream results(read_file(run.folder / "Tessaro-res.txt"));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(results, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), net.pipes.size() + net.elevation.size() + 3);
+  for (std::size_t k = 1; k <= net.pipes.size(); ++k) {
+    const std::string name = "P" + std::to_string(k) + " ";
+    ASSERT_EQ(lines[k].compare(15, name.size(), name), 0) << lines[k];
+  }
+  EXPECT_EQ(lines[net.pipes.size() + 1], " \r");
+  const auto faults = certificate_faults(net, branches, nodes);
+  EXPECT_TRUE(faults.empty()) << faults.front();
+}
+
 }  // namespace

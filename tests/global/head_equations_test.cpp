@@ -111,6 +111,61 @@ TEST(HeadEquations, SolutionsSatisfyTheFilledEquations) {
   }
 }
 
+// The order of networks mostly in chains: a path through every unknown in a shuffled order with a
+// chord from every seventh (chains between the chords' ends, a free chain at each end of the path),
+// and a ring (one closed chain). The columns are a permutation, and every unknown joined to at most
+// two others comes before each neighbour joined to more, which keeps a chain's fill within it and
+// its ends.
+TEST(HeadEquations, ChainsComeBeforeTheirEnds) {
+  std::mt19937 random(20261210);
+  for (const bool ring : {false, true}) {
+    for (const std::int32_t n : {9, 400, 3000}) {
+      std::vector<std::int32_t> path(static_cast<std::size_t>(n));
+      for (std::int32_t k = 0; k < n; ++k) path[static_cast<std::size_t>(k)] = k + 1;
+      std::shuffle(path.begin(), path.end(), random);
+      std::vector<std::pair<std::int32_t, std::int32_t>> links;
+      for (std::size_t k = 0; k + 1 < path.size(); ++k) links.emplace_back(path[k], path[k + 1]);
+      if (ring) links.emplace_back(path.back(), path.front());
+      for (std::int32_t u = 7; !ring && u <= n; u += 7) {
+        const auto other = static_cast<std::int32_t>(random() % static_cast<unsigned>(n)) + 1;
+        if (other != u) links.emplace_back(u, other);
+      }
+      const auto n_links = static_cast<std::int32_t>(links.size());
+      Table<std::int32_t> first;
+      Table<std::int32_t> second;
+      first.create(n_links);
+      second.create(n_links);
+      std::vector<std::vector<std::int32_t>> neighbours(static_cast<std::size_t>(n) + 1);
+      for (std::int32_t k = 1; k <= n_links; ++k) {
+        const auto [u, v] = links[static_cast<std::size_t>(k - 1)];
+        std::tie(first[k], second[k]) = std::pair(u, v);
+        neighbours[static_cast<std::size_t>(u)].push_back(v);
+        neighbours[static_cast<std::size_t>(v)].push_back(u);
+      }
+      auto degree = [&](std::int32_t u) {
+        std::vector<std::int32_t> distinct = neighbours[static_cast<std::size_t>(u)];
+        std::sort(distinct.begin(), distinct.end());
+        return std::unique(distinct.begin(), distinct.end()) - distinct.begin();
+      };
+      const HeadEquations equations(n, first, second);
+      std::vector<std::int32_t> columns;
+      for (std::int32_t u = 1; u <= n; ++u) columns.push_back(equations.column(u));
+      std::sort(columns.begin(), columns.end());
+      for (std::int32_t c = 1; c <= n; ++c) {
+        ASSERT_EQ(columns[static_cast<std::size_t>(c - 1)], c) << n << " unknowns, ring " << ring;
+      }
+      for (const auto& [u, v] : links) {
+        for (const auto& [thin, thick] : {std::pair(u, v), std::pair(v, u)}) {
+          if (degree(thin) <= 2 && degree(thick) > 2) {
+            EXPECT_LT(equations.column(thin), equations.column(thick))
+                << n << " unknowns: " << thin << " before " << thick;
+          }
+        }
+      }
+    }
+  }
+}
+
 // An indefinite matrix is refused by both kinds of factor, and its values are left as filled, for
 // a try with a regularisation.
 TEST(HeadEquations, IndefiniteMatricesAreRefusedAndLeftAsFilled) {
