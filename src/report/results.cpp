@@ -125,10 +125,6 @@ void write_node_header(OutputFile& unit) {
   write_end(header);
 }
 
-double node_pressure(const Network& net, const Table<double>& node_head, std::int32_t n) {
-  return ((node_head[n] - net.elevation[n]) * net.density) * net.gravity;
-}
-
 void write_node_row(const Network& net, const Table<double>& node_head, OutputFile& unit,
                     std::int32_t n) {
   const double pressure = node_pressure(net, node_head, n);
@@ -155,6 +151,10 @@ bool pressures_trap(const Network& net, const Solution& solution) {
 }
 
 }  // namespace
+
+double node_pressure(const Network& net, const Table<double>& node_head, std::int32_t n) {
+  return ((node_head[n] - net.elevation[n]) * net.density) * net.gravity;
+}
 
 ClassicRow classic_row(const Network& net, std::int32_t b) {
   const double k = net.resistance[b];

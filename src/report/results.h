@@ -24,4 +24,7 @@ struct ClassicRow {
 };
 ClassicRow classic_row(const Network& net, std::int32_t b);
 
+// The pressure at node n of a head per node: (head - elevation) density gravity, in that order.
+double node_pressure(const Network& net, const Table<double>& node_head, std::int32_t n);
+
 }  // namespace tessaro

@@ -139,10 +139,6 @@ BranchRowValues branch_row_values(const Network& net, const Solution& solution, 
           solution.branch_flow[b] / (net.pi * d * d / 4.0)};
 }
 
-double node_pressure(const Network& net, const Solution& solution, std::int32_t n) {
-  return ((solution.node_head[n] - net.elevation[n]) * net.density) * net.gravity;
-}
-
 }  // namespace
 
 void write_tables(const Network& net, const Solution& solution) {
@@ -189,13 +185,13 @@ void write_tables(const Network& net, const Solution& solution) {
       row += node_kind_name(boundary.kind[n]);
       row += ',' + csv_number(net.elevation[n]);
       row += ',' + csv_number(solution.node_head[n]);
-      row += ',' + csv_number(node_pressure(net, solution, n));
+      row += ',' + csv_number(node_pressure(net, solution.node_head, n));
       row += ',' + csv_number(boundary.inflow[n]);
       out.write_record(row);
     }
   };
-  const bool nodes_trap =
-      rows_would_trap(net.n_nodes, [&](std::int32_t n) { return node_pressure(net, solution, n); });
+  const bool nodes_trap = rows_would_trap(
+      net.n_nodes, [&](std::int32_t n) { return node_pressure(net, solution.node_head, n); });
   write_rows_in_turns(nodes, net.n_nodes, node_rows, nodes_trap);
   nodes.close();
 }
