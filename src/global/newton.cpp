@@ -25,8 +25,10 @@ constexpr std::int32_t free_iterations = 4;
 // A held branch keeps this fraction of its laminar conductance in the head equations, where its
 // true slope is 0: enough that a junction held on all sides keeps an equation of its own, too
 // little to move the solution. The flow it lets through the branch is taken back by the next
-// iteration, which draws the held branch towards its jump flow.
-constexpr double held_conductance = 1.0e-6;
+// iteration, which draws the held branch towards its jump flow; what stays off the jump is this
+// fraction of the flow the branch's laminar law gives the last step of its head difference, so
+// that the held flows reach their jump flows in the same iteration as the rest converges.
+constexpr double held_conductance = 1.0e-8;
 // A branch leaving the held state starts just inside its new regime, by this fraction of the
 // jump flow: its head difference came from equations in which the branch had almost no
 // conductance, so it says which way the branch goes but not how far.
@@ -53,8 +55,11 @@ constexpr double still_fraction = 1.0e-9;
 // Networks whose regimes still change after this many iterations (branches in series whose jump
 // flows lie close together can pass a change back and forth) change one regime per iteration
 // from then on, the one that goes furthest beyond its regime, and no held link is released for
-// the balance of the junctions behind it: that release is itself a change of regime.
+// the balance of the junctions behind it: that release is itself a change of regime. So do
+// networks whose residuals come back to those of one of the last few iterations, bit for bit,
+// while regimes still change: the changes have come round in a cycle.
 constexpr std::int32_t careful_after = 24;
+constexpr std::int32_t remembered_iterations = 4;
 // Amounts added in turn to the scaled diagonal when the head equations are not positive
 // definite (the step is shortened but keeps its direction).
 constexpr double regularisations[] = {0.0, 1.0e-10, 1.0e-6};
@@ -108,6 +113,7 @@ class GradientIteration {
   };
   Change move_flows(std::int32_t first, std::int32_t last);
   Change change_of_head(std::int32_t k, double excess) const;
+  void watch_for_cycle();
   bool converged();
   double mass_with_held_flows_at_jump();
   void factorise();
@@ -165,6 +171,7 @@ class GradientIteration {
   bool moved_ = false;     // the flows have been moved along their lines since they were set
   bool released_ = false;  // a held link was released in the last drawing of the lines
   bool careful_ = false;   // one regime change per iteration, after careful_after iterations
+  bool cycling_ = false;   // the regime changes have come round in a cycle
   bool pending_ = false;   // the last move found a link beyond its regime
   double mass_ = 0.0;
   double energy_ = 0.0;
@@ -179,6 +186,9 @@ class GradientIteration {
   double largest_jump_head_ = 0.0;  // the largest laminar loss at a jump
   double largest_fixed_head_ = 0.0;
   double largest_head_ = 0.0;  // the largest head at either end of a link
+  // The residuals of the last iterations, by iteration number.
+  double past_mass_[remembered_iterations] = {};
+  double past_energy_[remembered_iterations] = {};
 };
 
 void GradientIteration::run() {
@@ -190,6 +200,7 @@ void GradientIteration::run() {
       last_mass_ = mass_;
       last_energy_ = energy_;
       linearise();
+      watch_for_cycle();
       if (converged()) break;
       if (s_.iterations >= net_.max_iterations) {
         log_sentence(message::iterations_exceeded);
@@ -513,6 +524,15 @@ GradientIteration::Extremes GradientIteration::draw_lines(std::int32_t first, st
   return extremes;
 }
 
+void GradientIteration::watch_for_cycle() {
+  if (free_ || !pending_) return;
+  for (std::int32_t i = 0; i < remembered_iterations; ++i) {
+    if (past_mass_[i] == mass_ && past_energy_[i] == energy_) cycling_ = true;
+  }
+  past_mass_[s_.iterations % remembered_iterations] = mass_;
+  past_energy_[s_.iterations % remembered_iterations] = energy_;
+}
+
 bool GradientIteration::converged() {
   if (!moved_ || released_ || pending_) return false;
   // The residuals are measured against the largest flow and head difference, or against a small
@@ -583,7 +603,7 @@ void GradientIteration::move_heads_and_flows() {
   equations_->solve(rhs_, step_);
   for (std::int32_t c = 1; c <= n_; ++c) head_[c] += step_[c];
   moved_ = true;
-  careful_ = s_.iterations > careful_after;
+  careful_ = cycling_ || s_.iterations > careful_after;
   Change largest[2];
   auto move = [&](std::int32_t first, std::int32_t last) {
     largest[first == 1 ? 0 : 1] = move_flows(first, last);
@@ -654,13 +674,15 @@ GradientIteration::Change GradientIteration::move_flows(std::int32_t first, std:
         break;
       }
     }
-    if (change.link == 0 || careful_) {
+    if (change.link == 0 || (careful_ && change.excess > value_rounding)) {
       flow_[k] = line_flow;
       if (change.excess > furthest.excess) furthest = change;
     } else {
       flow_[k] = change.flow;
       regime_[k] = change.regime;
-      furthest = change;
+      // A change at the rounding of the flow or head difference moves the flow no further than
+      // that rounding: it does not keep the iteration going, nor wait its turn in a careful move.
+      if (change.excess > value_rounding) furthest = change;
     }
   }
   return furthest;
