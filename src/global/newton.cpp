@@ -56,10 +56,12 @@ constexpr double still_fraction = 1.0e-9;
 // flows lie close together can pass a change back and forth) change one regime per iteration
 // from then on, the one that goes furthest beyond its regime, and no held link is released for
 // the balance of the junctions behind it: that release is itself a change of regime. So do
-// networks whose residuals come back to those of one of the last few iterations, bit for bit,
-// while regimes still change: the changes have come round in a cycle.
+// networks whose residuals come back to those of one of the last few iterations, to this fraction
+// of them, while regimes still change: the changes have come round in a cycle (which the rounding
+// of the heads lets differ in the last digits from one round to the next).
 constexpr std::int32_t careful_after = 24;
 constexpr std::int32_t remembered_iterations = 4;
+constexpr double same_residual = 1.0e-6;
 // Amounts added in turn to the scaled diagonal when the head equations are not positive
 // definite (the step is shortened but keeps its direction).
 constexpr double regularisations[] = {0.0, 1.0e-10, 1.0e-6};
@@ -526,8 +528,11 @@ GradientIteration::Extremes GradientIteration::draw_lines(std::int32_t first, st
 
 void GradientIteration::watch_for_cycle() {
   if (free_ || !pending_) return;
+  auto same = [](double past, double now) {
+    return std::fabs(past - now) <= same_residual * std::fabs(now);
+  };
   for (std::int32_t i = 0; i < remembered_iterations; ++i) {
-    if (past_mass_[i] == mass_ && past_energy_[i] == energy_) cycling_ = true;
+    if (same(past_mass_[i], mass_) && same(past_energy_[i], energy_)) cycling_ = true;
   }
   past_mass_[s_.iterations % remembered_iterations] = mass_;
   past_energy_[s_.iterations % remembered_iterations] = energy_;

@@ -311,6 +311,18 @@ TEST(GlobalSolver, HeldGroupsAndRegimesPassedBackAndForth) {
   for (const Case& c : cases) {
     expect_certified(generate(c.layout, c.viscosity, c.junctions, c.seed));
   }
+  // A grid whose regime changes come round every four iterations from the tenth: the cycle is
+  // seen and the changes made one at a time from there, long before the 24 iterations after
+  // which every network's are.
+  const Net cycling = generate(Layout::grid, 0.02, 200, 12);
+  const RunResult run = run_program(cycling, {"--solver", "global", "--csv", "--summary"});
+  ASSERT_TRUE(solved(run)) << run.log << run.stderr_text;
+  const std::size_t at = run.stderr_text.find("Newton iterations: ");
+  ASSERT_NE(at, std::string::npos) << run.stderr_text;
+  EXPECT_LT(std::stoi(run.stderr_text.substr(at + 19)), 24) << run.stderr_text;
+  EXPECT_TRUE(certificate_faults(cycling, read_csv_table(run.folder / "Tessaro-branches.csv"),
+                                 read_csv_table(run.folder / "Tessaro-nodes.csv"))
+                  .empty());
 }
 
 // Two reservoirs, one junction, and a pipe between: the worked shape of a network.
