@@ -4,15 +4,20 @@
 
 namespace tessaro::global {
 
+TwoHalves::TwoHalves() = default;
+
 // The helper starts only where a second core can run it. It takes the floating-point environment
 // of the thread that makes it: the solver makes it with the traps off.
-TwoHalves::TwoHalves() {
-  if (std::thread::hardware_concurrency() < 2) return;
+bool TwoHalves::helper_started() {
+  if (tried_) return helper_.joinable();
+  tried_ = true;
+  if (std::thread::hardware_concurrency() < 2) return false;
   try {
     helper_ = std::thread([this] { serve(); });
   } catch (const std::system_error&) {
     // Without a helper every loop runs on the calling thread.
   }
+  return helper_.joinable();
 }
 
 TwoHalves::~TwoHalves() {

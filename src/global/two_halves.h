@@ -1,5 +1,7 @@
 // A loop over the branches or nodes of a large network, run in two halves at once: the second
 // half on a helper thread that waits for work between loops, the first on the calling thread.
+// The helper starts with the first loop long enough for it, so that small networks, whose loops
+// all run on the calling thread, start no thread at all.
 // The loops given to it change nothing that the other half reads or writes.
 #pragma once
 
@@ -23,7 +25,7 @@ class TwoHalves {
   // both have.
   template <class Body>
   void run(std::int32_t n, Body& body) {
-    if (!helper_.joinable() || n < smallest_split) {
+    if (n < smallest_split || !helper_started()) {
       body(1, n);
       return;
     }
@@ -46,6 +48,8 @@ class TwoHalves {
   static constexpr std::int32_t smallest_split = 20000;
   using Call = void (*)(void*, std::int32_t, std::int32_t);
 
+  // Starts the helper if it has not been tried yet; whether it runs.
+  bool helper_started();
   void start(Call call, void* context, std::int32_t first, std::int32_t last);
   // Waits for the helper's half; rethrows what it threw.
   void wait();
@@ -60,6 +64,7 @@ class TwoHalves {
   bool busy_ = false;
   std::exception_ptr thrown_;
   bool stop_ = false;
+  bool tried_ = false;
   std::thread helper_;
 };
 
