@@ -18,16 +18,17 @@ namespace tessaro::global {
 
 // How the equations are ordered and factorised. Nested dissection replaces minimum degree where
 // a factorisation in the minimum-degree order takes more than dissection_operations, and stops
-// at parts of dissection_smallest_part unknowns, which keeps its own cost near a second for a
-// million unknowns: on the bench meshes, the 1,000,000-branch grid takes 8.2 Gflop by minimum
-// degree (found in 0.2 s) and 5.4 Gflop by dissection (found in 1.0 s); the 100,000-branch grid,
-// 0.16 Gflop, gains nothing. The factor is supernodal where the analysis finds more than
+// at parts of dissection_smallest_part unknowns: the first cut gains most, each further one
+// little for its cost. On the bench meshes, the 1,000,000-branch grid (half a million unknowns)
+// takes 8.2 Gflop by minimum degree (found in 0.1 s), 5.6 Gflop cut once (found in 0.35 s) and
+// 5.4 Gflop cut into parts of 50,000 (found in 0.85 s); the 100,000-branch grid, 0.16 Gflop,
+// gains nothing. The factor is supernodal where the analysis finds more than
 // supernodal_switch operations per entry of the factor, for the dense kernels to pay (meshes),
 // simplicial otherwise (networks that are mostly trees and chains).
 struct Factoring {
   double dissection_operations = 4.0e9;
   double supernodal_switch = 100.0;
-  std::size_t dissection_smallest_part = 50000;
+  std::size_t dissection_smallest_part = 250000;
 };
 
 class HeadEquations {
