@@ -92,8 +92,7 @@ bool load_dense_kernels() {
 }  // namespace tessaro::global
 
 // The kernels as CHOLMOD finds them, declared by its own header: the module's definitions come
-// before the libraries loaded with it in the lookup of CHOLMOD's symbols (see
-// openmp_regions.cpp).
+// before the libraries loaded with it in the lookup of CHOLMOD's symbols (see module.cpp).
 extern "C" {
 using tessaro::global::forward;
 namespace k = tessaro::global;

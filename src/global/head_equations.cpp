@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "global/dense_kernels.h"
+#include "global/ordering_libraries.h"
 #include "model/messages.h"
 #include "textio/log.h"
 #include "textio/run_end.h"
@@ -296,6 +297,7 @@ void HeadEquations::analyse(const Table<std::int32_t>& first, const Table<std::i
     Table<std::int32_t> member;
     parent.create(n_);
     member.create(n_);
+    check(load_ordering_libraries());
     common_.method[0].nd_small = factoring.dissection_smallest_part;
     check(cholmod_nested_dissection(own_order_, nullptr, 0, order.data(), parent.data(),
                                     member.data(), &common_) >= 0);

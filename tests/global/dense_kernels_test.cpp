@@ -1,8 +1,9 @@
 // The dense kernels under CHOLMOD are opened by the first supernodal factorisation, not with the
 // library: a simplicial factorisation and solve leave them closed, and both kinds of factor solve
-// a path of unknowns exactly. The check runs in a fresh process of its own (a death-test child
-// that starts the test program again), since any earlier supernodal factorisation in the same
-// process would have opened them.
+// a path of unknowns exactly; so are the ordering libraries by the first nested dissection. Each
+// check runs in a fresh process of its own (a death-test child that starts the test program
+// again), since any earlier factorisation or dissection in the same process would have opened
+// them.
 #include "global/dense_kernels.h"
 
 #include <dlfcn.h>
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "global/head_equations.h"
+#include "global/ordering_libraries.h"
 
 namespace tessaro::global {
 namespace {
@@ -25,8 +27,37 @@ bool is_open(const char* path) {
   return handle != nullptr;
 }
 
-// Unknowns 1..n in a path of unit conductances, unknown 1 tied to a head of 0 by a unit
-// conductance and a unit inflow at unknown n: unknown u's head is u. Returns the largest error.
+// Unit conductances between the unknowns of each link, unknown 1 also tied to a head of 0, and
+// the inflows that make unknown u's head u. Returns the largest relative error of the solution.
+double solution_error(std::int32_t n, const Table<std::int32_t>& first,
+                      const Table<std::int32_t>& second, Factoring factoring) {
+  HeadEquations equations(n, first, second, factoring);
+  equations.clear();
+  Table<double> rhs;
+  Table<double> x;
+  rhs.create(n);
+  x.create(n);
+  for (std::int32_t k = 1; k <= first.size(); ++k) {
+    const std::int32_t u = first[k];
+    const std::int32_t v = second[k];
+    equations.add_link(k, 1.0);
+    equations.add_diagonal(equations.column(u), 1.0);
+    equations.add_diagonal(equations.column(v), 1.0);
+    rhs[equations.column(u)] += u - v;
+    rhs[equations.column(v)] += v - u;
+  }
+  equations.add_diagonal(equations.column(1), 1.0);
+  rhs[equations.column(1)] += 1.0;
+  if (!equations.factorise(0.0)) return HUGE_VAL;
+  equations.solve(rhs, x);
+  double error = 0.0;
+  for (std::int32_t u = 1; u <= n; ++u) {
+    error = std::fmax(error, std::fabs(x[equations.column(u)] - u) / u);
+  }
+  return error;
+}
+
+// A path of 300 unknowns, all of it chains, which minimum degree orders.
 double path_error(Factoring factoring) {
   constexpr std::int32_t n = 300;
   Table<std::int32_t> first;
@@ -37,26 +68,25 @@ double path_error(Factoring factoring) {
     first[k] = k;
     second[k] = k + 1;
   }
-  HeadEquations equations(n, first, second, factoring);
-  equations.clear();
-  for (std::int32_t k = 1; k < n; ++k) {
-    equations.add_link(k, 1.0);
-    equations.add_diagonal(equations.column(k), 1.0);
-    equations.add_diagonal(equations.column(k + 1), 1.0);
+  return solution_error(n, first, second, factoring);
+}
+
+// A square grid of 400 unknowns, a mesh that dissection may cut.
+double grid_error(Factoring factoring) {
+  constexpr std::int32_t side = 20;
+  Table<std::int32_t> first;
+  Table<std::int32_t> second;
+  first.create(2 * side * (side - 1));
+  second.create(2 * side * (side - 1));
+  std::int32_t k = 0;
+  for (std::int32_t r = 0; r < side; ++r) {
+    for (std::int32_t c = 0; c < side; ++c) {
+      const std::int32_t u = r * side + c + 1;
+      if (c + 1 < side) first[++k] = u, second[k] = u + 1;
+      if (r + 1 < side) first[++k] = u, second[k] = u + side;
+    }
   }
-  equations.add_diagonal(equations.column(1), 1.0);
-  Table<double> rhs;
-  Table<double> x;
-  rhs.create(n);
-  x.create(n);
-  rhs[equations.column(n)] = 1.0;
-  if (!equations.factorise(0.0)) return HUGE_VAL;
-  equations.solve(rhs, x);
-  double error = 0.0;
-  for (std::int32_t u = 1; u <= n; ++u) {
-    error = std::fmax(error, std::fabs(x[equations.column(u)] - u) / u);
-  }
-  return error;
+  return solution_error(side * side, first, second, factoring);
 }
 
 // Ends the child with status 1 and the reason on standard error when `holds` is false.
@@ -78,6 +108,30 @@ TEST(DenseKernels, OpenedByTheFirstSupernodalFactorisation) {
         require(is_open(TESSARO_BLAS_LIBRARY) && is_open(TESSARO_LAPACK_LIBRARY),
                 "BLAS or LAPACK not open after a supernodal factorisation");
         require(load_dense_kernels(), "kernels not loaded");
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST(OrderingLibraries, OpenedByTheFirstDissection) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const char* const libraries[] = {TESSARO_METIS_LIBRARY, TESSARO_CAMD_LIBRARY,
+                                   TESSARO_CCOLAMD_LIBRARY, TESSARO_COLAMD_LIBRARY};
+  auto none_open = [&] {
+    for (const char* library : libraries) {
+      if (is_open(library)) return false;
+    }
+    return true;
+  };
+  EXPECT_EXIT(
+      {
+        require(none_open(), "an ordering library open at the start");
+        require(grid_error({1.0e30, 1.0e30, 200}) < 1e-10, "minimum-degree solution wrong");
+        require(none_open(), "an ordering library open after a minimum-degree order");
+        require(grid_error({0.0, 1.0e30, 100}) < 1e-10, "dissection solution wrong");
+        require(is_open(TESSARO_METIS_LIBRARY) && is_open(TESSARO_CCOLAMD_LIBRARY),
+                "METIS or CCOLAMD not open after a dissection");
+        require(load_ordering_libraries(), "ordering libraries not loaded");
         std::exit(0);
       },
       ::testing::ExitedWithCode(0), "");

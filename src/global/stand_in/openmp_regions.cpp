@@ -8,16 +8,21 @@
 // the calling thread, which is what the runtime does for a team of one: the body then finds
 // itself alone (one thread, thread number 0) and takes the whole of its loop.
 //
-// It takes the place of the runtime's own because of how the module is loaded: the program
-// itself does not link the OpenMP runtime, and the module is opened with local scope, so the
-// lookup of a symbol from CHOLMOD (or any library loaded with the module) searches the program,
-// then the module, and only then the libraries the module brought in. It therefore applies to
-// every library loaded with the module, and only to regions opened through this one entry
-// point: a library that used another of the runtime's entry points for its regions would still
-// reach the runtime.
+// It takes the place of the runtime's own because CHOLMOD calls nothing else of it: this library
+// is built under the runtime's name, defines the two symbol versions CHOLMOD requires of it
+// (openmp.map), and is loaded with the global solver module instead of the runtime, as the empty
+// libraries stand in for the dense kernels and the orderings (global/ordering_libraries.h). A
+// library loaded later that needed more of the runtime would not find it.
 
-// The OpenMP runtime's entry point for a parallel region, as compilers call it.
+// The OpenMP runtime's entry point for a parallel region, as compilers call it, and what a body
+// asks of its team.
 extern "C" void GOMP_parallel(void (*body)(void*), void* data, unsigned /*threads*/,
                               unsigned /*flags*/) {
   body(data);
+}
+extern "C" int omp_get_num_threads() {
+  return 1;
+}
+extern "C" int omp_get_thread_num() {
+  return 0;
 }
