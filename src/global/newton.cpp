@@ -679,15 +679,20 @@ GradientIteration::Change GradientIteration::move_flows(std::int32_t first, std:
         break;
       }
     }
-    if (change.link == 0 || (careful_ && change.excess > value_rounding)) {
+    // A change at the rounding of the flow or head difference does not keep the iteration going:
+    // a held branch whose head difference leaves the laws' losses at the jump by no more stays
+    // held, and a branch that reaches the jump by no more takes the held state (its head
+    // difference lies between those losses) at a flow that differs from its line's by that
+    // rounding, without waiting its turn in a careful move.
+    const bool at_rounding = change.link != 0 && change.excess <= value_rounding;
+    if (at_rounding && regime_[k] == Regime::held) change = Change{};
+    if (change.link == 0 || (careful_ && !at_rounding)) {
       flow_[k] = line_flow;
       if (change.excess > furthest.excess) furthest = change;
     } else {
       flow_[k] = change.flow;
       regime_[k] = change.regime;
-      // A change at the rounding of the flow or head difference moves the flow no further than
-      // that rounding: it does not keep the iteration going, nor wait its turn in a careful move.
-      if (change.excess > value_rounding) furthest = change;
+      if (!at_rounding) furthest = change;
     }
   }
   return furthest;
