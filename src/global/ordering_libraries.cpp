@@ -49,7 +49,7 @@ auto forward(Library library, const char* name, Arguments... arguments) {
 }  // namespace
 
 bool load_ordering_libraries() {
-  // The functions CHOLMOD's dissection calls first, one from each library.
+  // Each library opened, and one of the functions CHOLMOD calls of it found.
   const struct {
     Library library;
     const char* name;
