@@ -75,12 +75,22 @@ void RunMonitor::enter(RunStage stage, const Network& net) {
   const Clock::time_point now = Clock::now();
   end_stage(now);
   stage_ = stage;
+  net_ = &net;
+  take_counts(net);
+  if (stage == RunStage::solving) last_check_ = last_shown_ = now;
+}
+
+void RunMonitor::leave(const Network& net) {
+  take_counts(net);
+  net_ = nullptr;
+}
+
+void RunMonitor::take_counts(const Network& net) {
   n_branches_ = net.n_branches;
   n_nodes_ = net.n_nodes;
   n_junctions_ = net.n_junctions;
   n_entries_ = net.n_entries;
   tolerance_ = net.tolerance;
-  if (stage == RunStage::solving) last_check_ = last_shown_ = now;
 }
 
 void RunMonitor::sweep_done(std::int64_t sweep, double max_imbalance) {
@@ -210,7 +220,7 @@ std::string RunMonitor::summary_text(const RunEnd* end) const {
   if (end == nullptr) {
     text += "  outcome: solved, results written\n";
   } else if (end->failure_class == 0) {
-    text += "  outcome: stopped, no results written: " + std::string(first_log_sentence()) + "\n";
+    text += "  outcome: stopped, no results written: " + first_log_line() + "\n";
   } else {
     text +=
         std::string("  outcome: run-time error ") + end->failure_class +
@@ -230,6 +240,7 @@ std::string RunMonitor::summary_text(const RunEnd* end) const {
 }
 
 void RunMonitor::finish(const RunEnd* end) {
+  if (net_ != nullptr) take_counts(*net_);
   if (line_open_) {
     write_error("\n");
     line_open_ = false;

@@ -24,8 +24,12 @@ class RunMonitor final : public SolverEvents {
 
   RunMonitor(bool summary, bool progress, std::string_view solver_name);
 
-  // The run enters a stage; the counts of the network are taken from it as they become known.
+  // The run enters a stage; the counts of the network are taken from it as they become known,
+  // and again when the run ends while the network is still there (a stop or a failure in the
+  // middle of reading it).
   void enter(RunStage stage, const Network& net);
+  // The network is about to go: its counts as they stand are the ones reported.
+  void leave(const Network& net);
 
   void sweep_done(std::int64_t sweep, double max_imbalance) override;
   void balancing_run_converged(std::int64_t sweeps, double max_imbalance) override;
@@ -49,13 +53,15 @@ class RunMonitor final : public SolverEvents {
   void record_balancing_run(std::int64_t sweeps, double max_imbalance);
   void show_progress(Clock::time_point now);
   void end_stage(Clock::time_point now);
+  void take_counts(const Network& net);
 
   bool summary_;
   bool progress_;
   bool progress_on_terminal_;
   std::string solver_name_;
 
-  // Counts of the network.
+  // Counts of the network, and the network while the run has it.
+  const Network* net_ = nullptr;
   std::int32_t n_branches_ = 0;
   std::int32_t n_nodes_ = 0;
   std::int32_t n_junctions_ = 0;

@@ -7,10 +7,7 @@ namespace tessaro {
 
 std::string run_outcome(bool stopped) {
   if (!stopped) return std::string(message::success);
-  std::string outcome = "stopped: ";
-  for (const char c : first_log_sentence()) outcome += c == '\t' ? ' ' : c;
-  if (const auto number = first_log_number()) outcome += " " + std::to_string(*number);
-  return outcome;
+  return "stopped: " + first_log_line();
 }
 
 PictureMarks stop_marks(const Network& net) {
@@ -30,6 +27,15 @@ PictureMarks stop_marks(const Network& net) {
     marks.branches.push_back({*number, "node number below 1"});
   } else if (number && sentence == message::unconnected_node) {
     marks.nodes.push_back({*number, "no branch names this node"});
+  } else if (number && sentence == message::diameter_not_positive) {
+    marks.branches.push_back({*number, "diameter not above zero"});
+  } else if (number && sentence == message::length_negative) {
+    marks.branches.push_back({*number, "negative length"});
+  } else if (number && sentence == message::zero_length_fixed_heads) {
+    marks.nodes.push_back({*number, "zero-length branches join two different fixed heads here"});
+  } else if (number && sentence == message::floating_part_node) {
+    marks.nodes.push_back(
+        {*number, "no fixed head, and the given flowrates of its part do not balance"});
   }
   return marks;
 }

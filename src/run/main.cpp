@@ -43,7 +43,8 @@ void write_all(int fd, std::string_view text) {
 std::optional<tessaro::RunMonitor> monitor;
 
 void report_to_monitor(const tessaro::RunEnd& end) {
-  const bool solved = !end.stopped && end.failure_class == 0;
+  const bool solved =
+      end.exit_status == tessaro::exit_success && !end.stopped && end.failure_class == 0;
   monitor->finish(solved ? nullptr : &end);
 }
 

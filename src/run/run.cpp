@@ -211,6 +211,14 @@ void run_global(const RunOptions& options, RunMonitor* monitor, Network& net) {
 
 void run_calculation(const RunOptions& options, RunMonitor* monitor) {
   Network net;
+  // However the run leaves, the monitor takes the network's counts before it goes.
+  struct Leaving {
+    RunMonitor* monitor;
+    const Network& net;
+    ~Leaving() {
+      if (monitor != nullptr) monitor->leave(net);
+    }
+  } leaving{monitor, net};
   net.pi = 4.0 * math_atan(1.0);
   log_file().open();
   try {

@@ -33,6 +33,13 @@ std::optional<std::int32_t> first_log_number() {
   return first_number;
 }
 
+std::string first_log_line() {
+  std::string line;
+  for (const char c : first_sentence) line += c == '\t' ? ' ' : c;
+  if (first_number) line += " " + std::to_string(*first_number);
+  return line;
+}
+
 void log_sentence(std::string_view sentence) {
   remember(sentence);
   Statement record = write_begin(log_file());

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "textio/files.h"
@@ -21,5 +22,7 @@ void log_sentence(std::string_view sentence, double value);
 std::string_view first_log_sentence();
 // The number of that record, when it has one.
 std::optional<std::int32_t> first_log_number();
+// That record as one line for a person: its sentence with blanks for tabs, then its number.
+std::string first_log_line();
 
 }  // namespace tessaro

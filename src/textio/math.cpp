@@ -49,6 +49,8 @@ void on_fp_trap(int, siginfo_t* info, void*) {
   end.exit_status = exit_failed;
   end.stderr_text =
       failure_report('M', number, tag_math, {}, std::string("floating-point error: ").append(word));
+  end.failure_class = 'M';
+  end.failure_number = number;
   terminate_run(end);
 }
 

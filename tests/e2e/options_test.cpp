@@ -296,5 +296,35 @@ TEST(Monitor, SummaryOfASolvedRun) {
   EXPECT_NE(outcome.stderr_bytes.find("  time: reading "), std::string::npos);
 }
 
+// A run that ends in the middle of reading reports what it had read and how it ended: a stop by
+// its log sentence and number, a failure by its report, never as solved.
+TEST(Monitor, SummaryOfARunThatEndsWhileReading) {
+  struct Row {
+    std::string from, to;  // in the example's text
+    std::string solver;
+    std::string outcome;
+  };
+  const std::vector<Row> rows = {
+      {"0.08 50.0 1", "0.0 50.0 1", "classic", "run-time error M6103 while reading"},
+      {"0.08 50.0 1", "0.0 50.0 1", "global",
+       "stopped, no results written: Diameter not above zero in branch 2"},
+      {"0.08 50.0 1", "0.08 -50.0 1", "global",
+       "stopped, no results written: Negative length in branch 2"},
+      {"0.08 50.0 1", "0.08 50.0 7", "classic",
+       "stopped, no results written: Check definition of branch nodes conditions"},
+      {"0.08 50.0 1", "0.08 5O.0 1", "global", "run-time error F6103 while reading"},
+  };
+  for (const Row& row : rows) {
+    std::string network = example_network();
+    network.replace(network.find(row.from), row.from.size(), row.to);
+    ScratchFolder folder("summary-early");
+    write_file(folder.path() / "Tessaro-net.txt", network);
+    const Outcome outcome = run_in(folder.path(), program, {"--summary", "--solver", row.solver});
+    const std::string& shown = outcome.stderr_bytes;
+    EXPECT_NE(shown.find("  network: 3 branches, "), std::string::npos) << row.to << shown;
+    EXPECT_NE(shown.find("  outcome: " + row.outcome + "\n"), std::string::npos) << row.to << shown;
+  }
+}
+
 }  // namespace
 }  // namespace tessaro::e2e

@@ -230,6 +230,7 @@ TEST(Picture, StoppedRunMarksWhatItsCheckNames) {
     std::string network;
     std::string marked;  // the XPath of the one fault mark, empty for none
     std::size_t branches, nodes;
+    std::string options = "--svg";
   };
   const std::string main_branch = "1 1 'MAIN' 1 200000.0 2 -1.0 0.10 100.0 1\n";
   const std::vector<Row> rows = {
@@ -249,9 +250,18 @@ TEST(Picture, StoppedRunMarksWhatItsCheckNames) {
       // the iteration limit: the whole network, nothing marked
       {"1 0.000045\n2 0.001\n3 1000.0\n4 9.81\n5 1E-12\n6 1\n7\n" + example.substr(header.size()),
        "", 3, 4},
+      // the global solver: branch 2's diameter is 0, the rest was never read
+      {header + main_branch +
+           "2 2 'OUTLET' 2 -1.0 3 100000.0 0.0 50.0 1\n3 3 'X' 2 -1 4 1 1 1 2\n0\n" + elevations,
+       "//s:path[@class='fault'][@data-branch='2']", 2, 3, "--svg --solver global"},
+      // the global solver: given flowrates only, and they do not balance
+      {header +
+           "1 1 'MAIN' 1 0.02 2 -0.02 0.10 100.0 2\n2 2 'OUTLET' 2 -0.005 3 0.005 0.08 50.0 2\n" +
+           "3 3 'FEED' 2 -0.01 4 0.01 0.05 20.0 2\n0\n" + elevations,
+       "//s:circle[@class='fault'][@data-node='4']", 3, 4, "--svg --solver global"},
   };
   for (const Row& row : rows) {
-    const ProgramRun run(row.network, "--svg");
+    const ProgramRun run(row.network, row.options);
     EXPECT_EQ(run.stdout_text, "Stop - Program terminated.\r\n");
     const Svg svg(run.file("Tessaro-net.svg"));
     ASSERT_TRUE(svg.parsed()) << row.network;
