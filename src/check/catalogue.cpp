@@ -90,6 +90,9 @@ constexpr std::array catalogue{
           "add up to {2}, not 0: it has no steady state"},
     Entry{Code::negative_diameter, "negative-diameter", W, "branch {1} has a negative diameter"},
     Entry{Code::negative_length, "negative-length", W, "branch {1} has a negative length"},
+    Entry{Code::zero_length, "zero-length", W,
+          "branch {1} has length 0: the run leaves it without flow (the global solver joins its "
+          "two nodes at one head)"},
     Entry{Code::self_loop, "self-loop", W, "branch {1} names node {2} at both ends"},
     Entry{Code::duplicate_branch, "duplicate-branch", W,
           "branch {1} joins nodes {2} and {3} with the same data as branch {4}"},

@@ -61,6 +61,7 @@ enum class Code : std::uint8_t {
   // Allowed, but usually a mistake.
   negative_diameter,
   negative_length,
+  zero_length,
   self_loop,
   duplicate_branch,
   terminal_pair,

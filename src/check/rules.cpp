@@ -219,6 +219,8 @@ void check_branches(const NetworkFile& file, Findings& findings) {
     }
     if (branch.length < 0.0) {
       findings.add(Code::negative_length, branch.line, at(field_length), {number});
+    } else if (branch.length == 0.0) {
+      findings.add(Code::zero_length, branch.line, at(field_length), {number});
     }
     if (branch.first_node == branch.second_node) {
       findings.add(Code::self_loop, branch.line, at(field_first_node),

@@ -152,15 +152,17 @@ const FaultyFile faulty_files[] = {
          "2 2 'B' 2 0 3 0 0.08 50 0\n"
          "3 3 'C' 3 0 2 0 0.08 50 0\n"
          "4 4 'D' 3 0 3 0 0.05 20 0\n"
-         "5 5 'E' 3 0 4 0 0.05 20 0\n"
+         "5 5 'E' 3 0 4 0 0.05 0 0\n"
          "0\n" +
          elevations,
      "Tessaro-net.txt:10:1: warning: branch 3 joins nodes 2 and 3 with the same data as branch "
      "2\n"
      "Tessaro-net.txt:11:9: warning: branch 4 names node 3 at both ends\n"
-     "Tessaro-net.txt:12:25: warning: terminal node 4 has no datum (its branch 5 has condition "
+     "Tessaro-net.txt:12:22: warning: branch 5 has length 0: the run leaves it without flow (the "
+     "global solver joins its two nodes at one head)\n"
+     "Tessaro-net.txt:12:24: warning: terminal node 4 has no datum (its branch 5 has condition "
      "code 0): the run takes its pressure as 0\n"
-     "0 errors, 3 warnings\n"},
+     "0 errors, 4 warnings\n"},
     {"given flows that cannot balance",
      header +
          "1 1 'IN' 1 0.01 2 -0.01 0.1 100 2\n"
