@@ -6,8 +6,9 @@
 // head equations are factorised simplicially never call it. The build puts two empty libraries
 // beside the module under the names CHOLMOD asks for, so that loading CHOLMOD loads no BLAS; the
 // module defines the twelve kernels CHOLMOD calls, and each forwards to the library the build
-// found, opened on first use. Where the empty libraries are missing, the real ones load with
-// CHOLMOD as before and the forwarding finds them loaded.
+// found, opened on first use. Where the empty libraries are missing, the system's BLAS and LAPACK
+// load with CHOLMOD, unused: the module's kernels still come first and forward to the libraries
+// the build found, opened by path beside them.
 #pragma once
 
 namespace tessaro::global {

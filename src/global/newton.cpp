@@ -1,5 +1,6 @@
 #include "global/newton.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -188,7 +189,9 @@ class GradientIteration {
   double largest_jump_head_ = 0.0;  // the largest laminar loss at a jump
   double largest_fixed_head_ = 0.0;
   double largest_head_ = 0.0;  // the largest head at either end of a link
-  // The residuals of the last iterations, by iteration number.
+  // The residuals of the last iterations since the free ones, the last in place watched_ - 1
+  // (modulo their number).
+  std::int32_t watched_ = 0;
   double past_mass_[remembered_iterations] = {};
   double past_energy_[remembered_iterations] = {};
 };
@@ -527,15 +530,18 @@ GradientIteration::Extremes GradientIteration::draw_lines(std::int32_t first, st
 }
 
 void GradientIteration::watch_for_cycle() {
-  if (free_ || !pending_) return;
+  if (free_) return;
   auto same = [](double past, double now) {
     return std::fabs(past - now) <= same_residual * std::fabs(now);
   };
-  for (std::int32_t i = 0; i < remembered_iterations; ++i) {
-    if (same(past_mass_[i], mass_) && same(past_energy_[i], energy_)) cycling_ = true;
+  if (pending_) {
+    for (std::int32_t i = 0; i < std::min(watched_, remembered_iterations); ++i) {
+      if (same(past_mass_[i], mass_) && same(past_energy_[i], energy_)) cycling_ = true;
+    }
   }
-  past_mass_[s_.iterations % remembered_iterations] = mass_;
-  past_energy_[s_.iterations % remembered_iterations] = energy_;
+  past_mass_[watched_ % remembered_iterations] = mass_;
+  past_energy_[watched_ % remembered_iterations] = energy_;
+  ++watched_;
 }
 
 bool GradientIteration::converged() {
@@ -681,11 +687,16 @@ GradientIteration::Change GradientIteration::move_flows(std::int32_t first, std:
     }
     // A change at the rounding of the flow or head difference does not keep the iteration going:
     // a held branch whose head difference leaves the laws' losses at the jump by no more stays
-    // held, and a branch that reaches the jump by no more takes the held state (its head
-    // difference lies between those losses) at a flow that differs from its line's by that
-    // rounding, without waiting its turn in a careful move.
-    const bool at_rounding = change.link != 0 && change.excess <= value_rounding;
-    if (at_rounding && regime_[k] == Regime::held) change = Change{};
+    // held, and a branch that reaches the jump by no more, usually to be held there, takes its
+    // new regime without waiting its turn in a careful move, where its new flow differs from its
+    // line's by no more than that rounding. (Far from the solution, the head difference of a
+    // turbulent branch's line can say otherwise: that change counts as any other.)
+    bool at_rounding = change.link != 0 && change.excess <= value_rounding;
+    if (at_rounding && regime_[k] == Regime::held) {
+      change = Change{};
+    } else if (at_rounding && std::fabs(change.flow - line_flow) > value_rounding * law.jump_flow) {
+      at_rounding = false;
+    }
     if (change.link == 0 || (careful_ && !at_rounding)) {
       flow_[k] = line_flow;
       if (change.excess > furthest.excess) furthest = change;
