@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "global/branch_law.h"
@@ -247,12 +248,13 @@ GlobalResult solve_global(const Network& net) {
   // The library's factorisation and the Newton iteration run with the floating-point traps off:
   // CHOLMOD's kernels may compute on values they never use. The traps are set again before any
   // result leaves, and the results are checked for finiteness here instead.
-  disable_fp_traps();
+  std::optional<TrapsOff> traps_off;
+  traps_off.emplace();
   const NetworkGraph graph = build_network_graph(net);
   NewtonState state = solve_heads(net, graph);
   set_zero_length_flows(net, graph, state);
   const Table<double> head = node_heads(net, graph, state);
-  enable_fp_traps();
+  traps_off.reset();
 
   GlobalResult result;
   fill_solution(net, graph, state, head, result);

@@ -80,10 +80,8 @@ std::vector<Point> lay_out_graph(std::int32_t n_nodes,
   // Graphviz's arithmetic is not written for trapping floating-point exceptions: the traps are
   // off while it lays the graph out, and back on (with their flags cleared) before the run goes
   // on.
-  disable_fp_traps();
-  std::vector<Point> positions = positions_from_graphviz(n_nodes, edges);
-  enable_fp_traps();
-  return positions;
+  const TrapsOff traps_off;
+  return positions_from_graphviz(n_nodes, edges);
 }
 
 }  // namespace tessaro

@@ -58,4 +58,8 @@ const GlobalModule& global_module() {
   return *global_solver;
 }
 
+void use_global_module(const GlobalModule* module) {
+  global_solver = module;
+}
+
 }  // namespace tessaro

@@ -35,6 +35,10 @@ std::string load_global_module();
 const PictureModule& picture_module();
 const GlobalModule& global_module();
 
+// For a program that links the global solver's objects in instead of loading the module (the
+// fuzz target): its entry points, taken as loaded.
+void use_global_module(const GlobalModule* module);
+
 }  // namespace tessaro
 
 // Each module's one exported symbol.

@@ -97,6 +97,16 @@ void enable_fp_traps() {
   feenableexcept(trapped_exceptions);
 }
 
+TrapsOff::TrapsOff() : enabled_(fegetexcept()) {
+  fedisableexcept(trapped_exceptions);
+  feclearexcept(FE_ALL_EXCEPT);
+}
+
+TrapsOff::~TrapsOff() {
+  feclearexcept(FE_ALL_EXCEPT);
+  feenableexcept(enabled_);
+}
+
 void disable_fp_traps() {
   fedisableexcept(trapped_exceptions);
   feclearexcept(FE_ALL_EXCEPT);

@@ -13,6 +13,20 @@ void enable_fp_traps();
 // Undoes enable_fp_traps: for tests that run arithmetic which is meant to trap elsewhere.
 void disable_fp_traps();
 
+// Turns the traps off from construction to destruction, and back as they were (their flags
+// cleared): for library code and iterations that may compute on values they never use. The
+// handler of a trap stays as it was set.
+class TrapsOff {
+ public:
+  TrapsOff();
+  ~TrapsOff();
+  TrapsOff(const TrapsOff&) = delete;
+  TrapsOff& operator=(const TrapsOff&) = delete;
+
+ private:
+  int enabled_;
+};
+
 // Holds the traps from construction to destruction, the exceptions that would have trapped in
 // between collected: for arithmetic that must learn whether it would trap before it is done
 // where a trap would be reported.

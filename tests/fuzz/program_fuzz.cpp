@@ -1,5 +1,6 @@
 // Runs the whole program on arbitrary input file contents, in process, in a folder of its own
-// that also holds a log file and a results file left by an "earlier run". A run ends as at the
+// that also holds a log file and a results file left by an "earlier run": once with the classic
+// solver, once with the global one (linked in) and its tables. A run ends as at the
 // program's entry point: by returning (solved), with a RunEnd (stopped or failed), or with a
 // trapped floating-point exception, which this harness's own SIGFPE handler turns into a jump
 // back here after closing the open files as the program's handler would. Each way of ending must
@@ -18,6 +19,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <new>
 #include <string>
 #include <string_view>
@@ -27,6 +29,8 @@
 #include "model/messages.h"
 #include "model/network.h"
 #include "model/table.h"
+#include "run/extensions.h"
+#include "run/options.h"
 #include "run/run.h"
 #include "textio/files.h"
 #include "textio/math.h"
@@ -40,6 +44,8 @@ constexpr std::int32_t largest_iteration_limit = 100;
 const std::string input_name(input_file_name);
 const std::string log_name(log_file_name);
 const std::string results_name(results_file_name);
+const std::string branch_table_name = "Tessaro-branches.csv";
+const std::string node_table_name = "Tessaro-nodes.csv";
 const std::string earlier_log = " Calculation processed successfully\r\n(an earlier run)\r\n";
 const std::string earlier_results = " (results of an earlier run)\r\n";
 constexpr std::string_view results_header =
@@ -112,7 +118,7 @@ bool results_opened() {
 enum class Ending { solved, stopped, failed, trapped };
 
 // Runs the program as its entry point does and tells how the run ended.
-Ending run_program(RunEnd& end) {
+Ending run_program(const RunOptions& options, RunEnd& end) {
   set_traps();
   if (sigsetjmp(trap_return, 1) != 0) {
     disable_fp_traps();
@@ -121,7 +127,7 @@ Ending run_program(RunEnd& end) {
   }
   try {
     try {
-      run_calculation();
+      run_calculation(options);
     } catch (const std::bad_alloc&) {
       fail_table_storage();
     }
@@ -139,8 +145,10 @@ bool starts_with(std::string_view text, std::string_view start) {
   return text.substr(0, start.size()) == start;
 }
 
-// A log written by a stop: one check sentence, or the two records of an exceeded balance.
-bool is_stop_log(std::string_view log) {
+// A log written by a stop: one check sentence, or the two records of an exceeded balance; with
+// the global solver also one of its own sentences, or the two records of a part that cannot
+// balance.
+bool is_stop_log(std::string_view log, bool global) {
   constexpr std::string_view sentences[] = {message::bad_condition_code,
                                             message::pressure_terminal_error,
                                             message::flowrate_terminal_error,
@@ -150,19 +158,32 @@ bool is_stop_log(std::string_view log) {
                                             message::branch_out_of_sequence,
                                             message::node_number_error,
                                             message::unconnected_node};
-  const std::string limit = " " + std::string(message::iterations_exceeded) + "\r\n";
-  if (log == limit) return true;
-  if (starts_with(log, limit)) {
-    const std::string_view second = log.substr(limit.size());
-    return starts_with(second, " " + std::string(message::largest_imbalance)) &&
-           second.find("\r\n") == second.size() - 2;
+  constexpr std::string_view global_sentences[] = {
+      message::roughness_negative,      message::viscosity_not_positive,
+      message::density_not_positive,    message::gravity_not_positive,
+      message::diameter_not_positive,   message::length_negative,
+      message::zero_length_fixed_heads, message::factorisation_failed};
+  // A first record, and a second one that begins with `second` when that is not empty.
+  auto records = [&](std::string_view first, std::string_view second) {
+    const std::string start = " " + std::string(first);
+    if (!starts_with(log, start)) return false;
+    const std::size_t end = log.find("\r\n");
+    if (second.empty()) return end == log.size() - 2;
+    const std::string_view rest = log.substr(end + 2);
+    return starts_with(rest, " " + std::string(second)) && rest.find("\r\n") == rest.size() - 2;
+  };
+  if (log == " " + std::string(message::iterations_exceeded) + "\r\n" ||
+      records(message::iterations_exceeded, message::largest_imbalance)) {
+    return true;
   }
   for (const std::string_view sentence : sentences) {
-    if (starts_with(log, " " + std::string(sentence)) && log.find("\r\n") == log.size() - 2) {
-      return true;
-    }
+    if (records(sentence, {})) return true;
   }
-  return false;
+  if (!global) return false;
+  for (const std::string_view sentence : global_sentences) {
+    if (records(sentence, {})) return true;
+  }
+  return records(message::floating_part_node, message::floating_part_inflow);
 }
 
 bool is_failure_number(char failure_class, int number) {
@@ -172,8 +193,10 @@ bool is_failure_number(char failure_class, int number) {
                                   number == 6303 || (number >= 6500 && number <= 6504));
 }
 
-// What the files and the console must look like after each way of ending.
-void check_ending(Ending ending, const RunEnd& end, bool results_open, std::string_view input) {
+// What the files and the console must look like after each way of ending; a solved global run
+// has written its two tables too.
+void check_ending(Ending ending, const RunEnd& end, bool results_open, std::string_view input,
+                  bool global) {
   const std::string log = fuzz::read_file(log_name);
   const std::string results = fuzz::read_file(results_name);
   if (fuzz::read_file(input_name) != input) fuzz::finding("the input file was changed");
@@ -190,12 +213,16 @@ void check_ending(Ending ending, const RunEnd& end, bool results_open, std::stri
       if (!starts_with(results, results_header)) {
         fuzz::finding("a solved run left no results", results);
       }
+      if (global && (!starts_with(fuzz::read_file(branch_table_name), "branch,name,") ||
+                     !starts_with(fuzz::read_file(node_table_name), "node,kind,"))) {
+        fuzz::finding("a solved global run left no tables");
+      }
       break;
     case Ending::stopped:
       if (end.stdout_text != stop_line || !end.stderr_text.empty()) {
         fuzz::finding("a stop wrote other console text", end.stdout_text + end.stderr_text);
       }
-      if (!is_stop_log(log)) fuzz::finding("a stop left a log without its sentence", log);
+      if (!is_stop_log(log, global)) fuzz::finding("a stop left a log without its sentence", log);
       if (results != earlier_results) fuzz::finding("a stop changed the results file", results);
       break;
     case Ending::failed:
@@ -216,6 +243,7 @@ void check_ending(Ending ending, const RunEnd& end, bool results_open, std::stri
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const std::string folder = fuzz::enter_fresh_folder("program-fuzz");
   input_path = folder + "/" + input_name;
+  use_global_module(tessaro_global_module());
   open_events = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (open_events < 0 || inotify_add_watch(open_events, folder.c_str(), IN_OPEN) < 0) {
     fuzz::finding("cannot watch the fuzz folder");
@@ -227,12 +255,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   fuzz::write_file(input_name, input);
   if (iteration_limit_too_large()) return -1;
-  fuzz::write_file(log_name, earlier_log);
-  fuzz::write_file(results_name, earlier_results);
-  results_opened();
-  RunEnd end;
-  const Ending ending = run_program(end);
-  check_ending(ending, end, results_opened(), input);
+  for (const bool global : {false, true}) {
+    fuzz::write_file(log_name, earlier_log);
+    fuzz::write_file(results_name, earlier_results);
+    std::remove(branch_table_name.c_str());
+    std::remove(node_table_name.c_str());
+    results_opened();
+    RunOptions options;
+    options.solver = global ? SolverChoice::global : SolverChoice::classic;
+    options.csv = global;
+    RunEnd end;
+    const Ending ending = run_program(options, end);
+    check_ending(ending, end, results_opened(), input, global);
+  }
   return 0;
 }
 
