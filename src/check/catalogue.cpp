@@ -97,7 +97,8 @@ constexpr std::array catalogue{
     Entry{Code::duplicate_branch, "duplicate-branch", W,
           "branch {1} joins nodes {2} and {3} with the same data as branch {4}"},
     Entry{Code::terminal_pair, "terminal-pair", W,
-          "branch {1} joins two terminal nodes ({2} and {3}): the run leaves it without flow"},
+          "branch {1} joins two terminal nodes ({2} and {3}): the run leaves it without flow (the "
+          "global solver gives it the flow of its end heads or its given flowrate)"},
     Entry{Code::open_terminal, "open-terminal", W,
           "terminal node {1} has no datum (its branch {2} has condition code 0): the run takes "
           "its pressure as 0"},

@@ -163,6 +163,12 @@ const FaultyFile faulty_files[] = {
      "Tessaro-net.txt:12:24: warning: terminal node 4 has no datum (its branch 5 has condition "
      "code 0): the run takes its pressure as 0\n"
      "0 errors, 4 warnings\n"},
+    {"a branch between two terminals, each solver's way",
+     header + branch_1 + branch_2 + branch_3 + "4 4 'T' 5 -0.002 6 0.002 0.05 10.0 2\n0\n" +
+         "1 1 0.0\n2 2 5.0\n3 3 10.0\n4 4 0.0\n5 5 0.0\n6 6 0.0\n0\n",
+     "Tessaro-net.txt:11:9: warning: branch 4 joins two terminal nodes (5 and 6): the run leaves "
+     "it without flow (the global solver gives it the flow of its end heads or its given "
+     "flowrate)\n0 errors, 1 warning\n"},
     {"given flows that cannot balance",
      header +
          "1 1 'IN' 1 0.01 2 -0.01 0.1 100 2\n"
