@@ -168,6 +168,7 @@ bool is_stop_log(std::string_view log, bool global) {
     const std::string start = " " + std::string(first);
     if (!starts_with(log, start)) return false;
     const std::size_t end = log.find("\r\n");
+    if (end == std::string_view::npos) return false;
     if (second.empty()) return end == log.size() - 2;
     const std::string_view rest = log.substr(end + 2);
     return starts_with(rest, " " + std::string(second)) && rest.find("\r\n") == rest.size() - 2;
