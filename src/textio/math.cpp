@@ -97,14 +97,14 @@ void enable_fp_traps() {
   feenableexcept(trapped_exceptions);
 }
 
-TrapsOff::TrapsOff() : enabled_(fegetexcept()) {
-  fedisableexcept(trapped_exceptions);
-  feclearexcept(FE_ALL_EXCEPT);
+// The environment saved whole (the x87 unit's and the SSE register's), flags cleared, every
+// exception masked.
+TrapsOff::TrapsOff() : saved_{} {
+  feholdexcept(&saved_);
 }
 
 TrapsOff::~TrapsOff() {
-  feclearexcept(FE_ALL_EXCEPT);
-  feenableexcept(enabled_);
+  fesetenv(&saved_);
 }
 
 void disable_fp_traps() {

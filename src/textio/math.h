@@ -2,6 +2,8 @@
 // reports its argument and result errors by name before the hardware trap could.
 #pragma once
 
+#include <fenv.h>
+
 #include <cmath>
 
 namespace tessaro {
@@ -13,9 +15,10 @@ void enable_fp_traps();
 // Undoes enable_fp_traps: for tests that run arithmetic which is meant to trap elsewhere.
 void disable_fp_traps();
 
-// Turns the traps off from construction to destruction, and back as they were (their flags
-// cleared): for library code and iterations that may compute on values they never use. The
-// handler of a trap stays as it was set.
+// Turns the traps off from construction to destruction, and puts the floating-point environment
+// back as it was then, traps, rounding and flags, forgetting the exceptions raised in between:
+// for library code and iterations that may compute on values they never use. The handler of a
+// trap stays as it was set.
 class TrapsOff {
  public:
   TrapsOff();
@@ -24,7 +27,7 @@ class TrapsOff {
   TrapsOff& operator=(const TrapsOff&) = delete;
 
  private:
-  int enabled_;
+  fenv_t saved_;
 };
 
 // Holds the traps from construction to destruction, the exceptions that would have trapped in
