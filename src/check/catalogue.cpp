@@ -88,8 +88,10 @@ constexpr std::array catalogue{
     Entry{Code::flows_cannot_balance, "flows-cannot-balance", E,
           "the part of the network with node {1} has no pressure terminal and its given flows "
           "add up to {2}, not 0: it has no steady state"},
-    Entry{Code::negative_diameter, "negative-diameter", W, "branch {1} has a negative diameter"},
-    Entry{Code::negative_length, "negative-length", W, "branch {1} has a negative length"},
+    Entry{Code::negative_diameter, "negative-diameter", W,
+          "branch {1} has a negative diameter (the global solver stops on it)"},
+    Entry{Code::negative_length, "negative-length", W,
+          "branch {1} has a negative length (the global solver stops on it)"},
     Entry{Code::zero_length, "zero-length", W,
           "branch {1} has length 0: the run leaves it without flow (the global solver joins its "
           "two nodes at one head)"},

@@ -144,7 +144,8 @@ const FaultyFile faulty_files[] = {
      "Tessaro-net.txt:9:32: error: branch 2 has diameter 0: its friction law divides by zero\n"
      "Tessaro-net.txt:10:22: error: branch 3 has condition code 2 but its second value 0.02 is "
      "not the negative of its first value -0.01\n"
-     "Tessaro-net.txt:10:32: warning: branch 3 has a negative length\n"
+     "Tessaro-net.txt:10:32: warning: branch 3 has a negative length (the global solver stops on "
+     "it)\n"
      "5 errors, 2 warnings\n"},
     {"usual mistakes that the run allows",
      header +
