@@ -9,8 +9,8 @@ namespace tessaro {
 // and asks that the first `bytes` of the heap from here on, in whole 2 MB pages from a 2 MB
 // boundary, be backed by 2 MB pages where the system allows (not below 256 kB, which would fill
 // too little of one). A virtual machine pays microseconds for the first touch of each 4 kB page,
-// 2 ms for a network of 5,000 branches and about a second for one of a million; a 2 MB page is
-// one such touch. Nothing is touched here: the reserve costs address space only.
+// some milliseconds for a network of 5,000 branches and about a second for one of a million; a
+// 2 MB page is one such touch. Nothing is touched here: the reserve costs address space only.
 void reserve_heap(std::size_t bytes);
 
 }  // namespace tessaro
