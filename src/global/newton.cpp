@@ -687,13 +687,19 @@ GradientIteration::Change GradientIteration::move_flows(std::int32_t first, std:
     }
     // A change at the rounding of the flow or head difference does not keep the iteration going:
     // a held branch whose head difference leaves the laws' losses at the jump by no more stays
-    // held, and a branch that reaches the jump by no more, usually to be held there, takes its
-    // new regime without waiting its turn in a careful move, where its new flow differs from its
-    // line's by no more than that rounding. (Far from the solution, the head difference of a
-    // turbulent branch's line can say otherwise: that change counts as any other.)
+    // held; a branch that reaches the jump by no more while its head difference keeps it in its
+    // regime stays at the jump flow, the corner of its law (its line's step is exact, but the
+    // heads took it only to their rounding, which can be more than the branch's distance from
+    // the corner: each further iteration would find it there again); and a branch that reaches
+    // the jump by no more, usually to be held there, takes its new regime without waiting its
+    // turn in a careful move, where its new flow differs from its line's by no more than that
+    // rounding. (Far from the solution, the head difference of a turbulent branch's line can say
+    // otherwise: that change counts as any other.)
     bool at_rounding = change.link != 0 && change.excess <= value_rounding;
     if (at_rounding && regime_[k] == Regime::held) {
       change = Change{};
+    } else if (at_rounding && change.regime == regime_[k]) {
+      change.flow = side * law.jump_flow;
     } else if (at_rounding && std::fabs(change.flow - line_flow) > value_rounding * law.jump_flow) {
       at_rounding = false;
     }
