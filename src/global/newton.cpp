@@ -59,7 +59,8 @@ constexpr double still_fraction = 1.0e-9;
 // the balance of the junctions behind it: that release is itself a change of regime. So do
 // networks whose residuals come back to those of one of the last few iterations, to this fraction
 // of them, while regimes still change: the changes have come round in a cycle (which the rounding
-// of the heads lets differ in the last digits from one round to the next).
+// of the heads lets differ in the last digits from one round to the next), and networks whose move
+// makes the same changes of regime as one of the last few moves.
 constexpr std::int32_t careful_after = 24;
 constexpr std::int32_t remembered_iterations = 4;
 constexpr double same_residual = 1.0e-6;
@@ -80,6 +81,14 @@ double jump_flow_beside(const BranchLaw& law, double q) {
 
 Regime regime_of_flow(const BranchLaw& law, double q) {
   return std::fabs(q) < law.jump_flow ? Regime::laminar : Regime::turbulent;
+}
+
+// A number for the change of link k to regime r. Summed over a move, the same changes in two
+// moves give the same sum, and different changes almost never do.
+std::uint64_t change_mark(std::int32_t k, Regime r) {
+  const std::uint64_t mark =
+      (static_cast<std::uint64_t>(k) << 2 | static_cast<std::uint64_t>(r)) * 0x9E3779B97F4A7C15ull;
+  return mark ^ (mark >> 29);
 }
 
 class GradientIteration {
@@ -114,7 +123,13 @@ class GradientIteration {
     Regime regime = Regime::laminar;
     double excess = 0.0;
   };
-  Change move_flows(std::int32_t first, std::int32_t last);
+  // What a move did: the change that went furthest beyond a regime, and the sum of the marks of
+  // the changes of regime it made.
+  struct Moved {
+    Change furthest;
+    std::uint64_t changes = 0;
+  };
+  Moved move_flows(std::int32_t first, std::int32_t last);
   Change change_of_head(std::int32_t k, double excess) const;
   void watch_for_cycle();
   bool converged();
@@ -171,11 +186,12 @@ class GradientIteration {
 
   // The state of the iteration.
   bool free_ = true;
-  bool moved_ = false;     // the flows have been moved along their lines since they were set
-  bool released_ = false;  // a held link was released in the last drawing of the lines
-  bool careful_ = false;   // one regime change per iteration, after careful_after iterations
-  bool cycling_ = false;   // the regime changes have come round in a cycle
-  bool pending_ = false;   // the last move found a link beyond its regime
+  bool moved_ = false;         // the flows have been moved along their lines since they were set
+  bool released_ = false;      // a held link was released in the last drawing of the lines
+  bool careful_ = false;       // one regime change per iteration, after careful_after iterations
+  bool cycling_ = false;       // the regime changes have come round in a cycle
+  bool pending_ = false;       // the last move found a link beyond its regime
+  std::uint64_t changes_ = 0;  // the marks of the last move's changes of regime
   double mass_ = 0.0;
   double energy_ = 0.0;
   double last_mass_ = 0.0;
@@ -194,6 +210,7 @@ class GradientIteration {
   std::int32_t watched_ = 0;
   double past_mass_[remembered_iterations] = {};
   double past_energy_[remembered_iterations] = {};
+  std::uint64_t past_changes_[remembered_iterations] = {};
 };
 
 void GradientIteration::run() {
@@ -537,10 +554,12 @@ void GradientIteration::watch_for_cycle() {
   if (pending_) {
     for (std::int32_t i = 0; i < std::min(watched_, remembered_iterations); ++i) {
       if (same(past_mass_[i], mass_) && same(past_energy_[i], energy_)) cycling_ = true;
+      if (changes_ != 0 && past_changes_[i] == changes_) cycling_ = true;
     }
   }
   past_mass_[watched_ % remembered_iterations] = mass_;
   past_energy_[watched_ % remembered_iterations] = energy_;
+  past_changes_[watched_ % remembered_iterations] = changes_;
   ++watched_;
 }
 
@@ -615,14 +634,17 @@ void GradientIteration::move_heads_and_flows() {
   for (std::int32_t c = 1; c <= n_; ++c) head_[c] += step_[c];
   moved_ = true;
   careful_ = cycling_ || s_.iterations > careful_after;
-  Change largest[2];
+  Moved half[2];
   auto move = [&](std::int32_t first, std::int32_t last) {
-    largest[first == 1 ? 0 : 1] = move_flows(first, last);
+    half[first == 1 ? 0 : 1] = move_flows(first, last);
   };
   halves_.run(n_links_, move);
+  changes_ = half[0].changes + half[1].changes;
   // A careful move changes the regime of the one link that leaves its regime furthest.
-  pending_ = largest[0].link != 0 || largest[1].link != 0;
-  const Change& change = largest[0].excess >= largest[1].excess ? largest[0] : largest[1];
+  const Change& first_half = half[0].furthest;
+  const Change& second_half = half[1].furthest;
+  pending_ = first_half.link != 0 || second_half.link != 0;
+  const Change& change = first_half.excess >= second_half.excess ? first_half : second_half;
   if (careful_ && change.link != 0) {
     flow_[change.link] = change.flow;
     regime_[change.link] = change.regime;
@@ -635,8 +657,9 @@ void GradientIteration::move_heads_and_flows() {
 // laminar range, which takes the line's flow; a held one whose head difference leaves the two
 // laws' head losses at the jump starts again just inside that side. In a careful move the branches
 // keep their regimes, and the change that goes furthest beyond a regime is returned instead.
-GradientIteration::Change GradientIteration::move_flows(std::int32_t first, std::int32_t last) {
-  Change furthest;
+GradientIteration::Moved GradientIteration::move_flows(std::int32_t first, std::int32_t last) {
+  Moved moved;
+  Change& furthest = moved.furthest;
   for (std::int32_t k = first; k <= last; ++k) {
     const BranchLaw& law = law_[k];
     const std::int32_t u = first_[k];
@@ -707,12 +730,14 @@ GradientIteration::Change GradientIteration::move_flows(std::int32_t first, std:
       flow_[k] = line_flow;
       if (change.excess > furthest.excess) furthest = change;
     } else {
+      if (!at_rounding && change.regime != regime_[k])
+        moved.changes += change_mark(k, change.regime);
       flow_[k] = change.flow;
       regime_[k] = change.regime;
       if (!at_rounding) furthest = change;
     }
   }
-  return furthest;
+  return moved;
 }
 
 // The change of link k to the flow and regime of its head difference.

@@ -327,12 +327,13 @@ TEST(GlobalSolver, HeldGroupsAndRegimesPassedBackAndForth) {
     expect_certified(generate(c.layout, c.viscosity, c.junctions, c.seed));
   }
   // A grid whose regime changes come round every four iterations from the tenth: the cycle is
-  // seen and the changes made one at a time from there, long before the 24 iterations after
-  // which every network's are.
+  // seen when a move makes the same changes as one four iterations before, and the changes are
+  // made one at a time from there (it took 21 iterations while the cycle was seen only by the
+  // residuals, which the rounding of the heads lets differ from one round to the next).
   const Net cycling = generate(Layout::grid, 0.02, 200, 12);
   const RunResult run = run_program(cycling, {"--solver", "global", "--csv", "--summary"});
   ASSERT_TRUE(solved(run)) << run.log << run.stderr_text;
-  EXPECT_LT(summary_value(run, "Newton iterations: "), 24) << run.stderr_text;
+  EXPECT_LE(summary_value(run, "Newton iterations: "), 17) << run.stderr_text;
   EXPECT_TRUE(certificate_faults(cycling, read_csv_table(run.folder / "Tessaro-branches.csv"),
                                  read_csv_table(run.folder / "Tessaro-nodes.csv"))
                   .empty());
