@@ -730,8 +730,9 @@ GradientIteration::Moved GradientIteration::move_flows(std::int32_t first, std::
       flow_[k] = line_flow;
       if (change.excess > furthest.excess) furthest = change;
     } else {
-      if (!at_rounding && change.regime != regime_[k])
+      if (!at_rounding && change.regime != regime_[k]) {
         moved.changes += change_mark(k, change.regime);
+      }
       flow_[k] = change.flow;
       regime_[k] = change.regime;
       if (!at_rounding) furthest = change;
