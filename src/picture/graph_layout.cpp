@@ -78,8 +78,8 @@ std::vector<Point> positions_from_graphviz(
 std::vector<Point> lay_out_graph(std::int32_t n_nodes,
                                  const std::vector<std::pair<std::int32_t, std::int32_t>>& edges) {
   // Graphviz's arithmetic is not written for trapping floating-point exceptions: the traps are
-  // off while it lays the graph out, and back on (with their flags cleared) before the run goes
-  // on.
+  // off while it lays the graph out, and back on before the run goes on, the flags as they were
+  // before the layout (what Graphviz raised is forgotten).
   const TrapsOff traps_off;
   return positions_from_graphviz(n_nodes, edges);
 }
