@@ -18,4 +18,25 @@ namespace tessaro::global {
 // a missing library ends the run with a sentence rather than inside a kernel.
 bool load_dense_kernels();
 
+// A second instance of the kernels, for a second thread: OpenBLAS's serial library keeps its work
+// buffers in globals that it does not guard, so two threads calling into one instance at once
+// corrupt each other's results (its threaded library guards them with one lock, which two threads
+// of hundreds of thousands of small calls each spend most of their time waiting for). The second
+// instance is a private copy of the library that holds the kernels (TESSARO_KERNELS_LIBRARY),
+// opened once; false where there is none or it cannot be opened.
+bool load_second_kernels();
+
+// While one made with `second` lives, the kernels that its thread calls are those of the second
+// instance.
+class OnSecondKernels {
+ public:
+  explicit OnSecondKernels(bool second);
+  ~OnSecondKernels();
+  OnSecondKernels(const OnSecondKernels&) = delete;
+  OnSecondKernels& operator=(const OnSecondKernels&) = delete;
+
+ private:
+  bool was_;
+};
+
 }  // namespace tessaro::global

@@ -16,6 +16,11 @@ bool library_has(const char* path, const char* name);
 // so that a missing library ends the run with a sentence instead.
 void* late_function(const char* path, const char* name);
 
+// The library at `path` opened as a copy of its own, or nullptr where that fails. The loader
+// returns a library opened twice as the one it has, with its global state; a copy made in memory
+// is another library to it, with state of its own.
+void* open_private_copy(const char* path);
+
 // Calls the function of the declared one's type, found once in the library at `path`, with the
 // arguments as they came.
 template <auto declared, class... Arguments>

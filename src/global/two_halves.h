@@ -30,17 +30,26 @@ class TwoHalves {
       return;
     }
     const std::int32_t middle = n / 2;
-    start([](void* context, std::int32_t first,
-             std::int32_t last) { (*static_cast<Body*>(context))(first, last); },
-          &body, middle + 1, n);
-    // The helper's half ends before anything leaves, and what it threw leaves from here.
-    try {
-      body(1, middle);
-    } catch (...) {
-      wait();
-      throw;
+    alongside([](void* context, std::int32_t first,
+                 std::int32_t last) { (*static_cast<Body*>(context))(first, last); },
+              &body, middle + 1, n, [&] { body(1, middle); });
+  }
+
+  // Whether a helper runs beside the calling thread (started here if it has not been tried).
+  bool helper_runs() { return helper_started(); }
+
+  // Calls body(0) and body(1), at once where a helper runs: body(1) on it. For two pieces of work
+  // each large enough for the helper to pay. Returns when both have.
+  template <class Body>
+  void both(Body& body) {
+    if (!helper_started()) {
+      body(0);
+      body(1);
+      return;
     }
-    wait();
+    alongside([](void* context, std::int32_t which,
+                 std::int32_t) { (*static_cast<Body*>(context))(which); },
+              &body, 1, 1, [&] { body(0); });
   }
 
  private:
@@ -53,6 +62,19 @@ class TwoHalves {
   void start(Call call, void* context, std::int32_t first, std::int32_t last);
   // Waits for the helper's half; rethrows what it threw.
   void wait();
+  // Starts call(context, first, last) on the helper and calls here() meanwhile. The helper's
+  // work ends before anything leaves, and what it threw leaves from here.
+  template <class Here>
+  void alongside(Call call, void* context, std::int32_t first, std::int32_t last, Here here) {
+    start(call, context, first, last);
+    try {
+      here();
+    } catch (...) {
+      wait();
+      throw;
+    }
+    wait();
+  }
   void serve();
 
   std::mutex mutex_;
