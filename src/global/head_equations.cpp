@@ -259,11 +259,22 @@ bool order_chains_first(cholmod_sparse* pattern, std::int32_t* order, cholmod_co
   return true;
 }
 
+// Whether no link joins the first n_first columns of a pattern to the n_second after them.
+bool sides_apart(const cholmod_sparse* pattern, std::int32_t n_first, std::int32_t n_second) {
+  const auto* start = static_cast<const int*>(pattern->p);
+  const auto* row = static_cast<const int*>(pattern->i);
+  for (std::int32_t c = n_first; c < n_first + n_second; ++c) {
+    if (row[start[c]] < n_first) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 HeadEquations::HeadEquations(std::int32_t n_unknowns, const Table<std::int32_t>& first,
-                             const Table<std::int32_t>& second, Factoring factoring)
-    : n_(n_unknowns) {
+                             const Table<std::int32_t>& second, Factoring factoring,
+                             TwoHalves* halves)
+    : n_(n_unknowns), halves_(halves != nullptr ? halves : &own_halves_) {
   cholmod_start(&common_);
   started_ = true;
   common_.print = 0;
@@ -284,7 +295,7 @@ void HeadEquations::analyse(const Table<std::int32_t>& first, const Table<std::i
                             Factoring factoring) {
   // The fill-reducing order of the pattern in the unknowns' own numbering: minimum degree (AMD),
   // or nested dissection where minimum degree leaves too much work; then the pattern in that
-  // order, analysed as it stands.
+  // order, analysed as it stands, whole or in the two parts of the dissection's first cut.
   column_.create(n_);
   for (std::int32_t u = 1; u <= n_; ++u) column_[u] = u;
   own_order_ = pattern(first, second);
@@ -292,15 +303,21 @@ void HeadEquations::analyse(const Table<std::int32_t>& first, const Table<std::i
   order.create(n_);
   // AMD counts the work of a factorisation in its order.
   check(order_chains_first(own_order_, order.data(), &common_));
-  if (common_.fl > factoring.dissection_operations) {
+  std::pair<std::int32_t, std::int32_t> parts{0, 0};
+  // Two parts at once need a second thread with kernels of its own.
+  auto two_at_once = [&] { return halves_->helper_runs() && load_second_kernels(); };
+  if (common_.fl > factoring.dissection_operations ||
+      (common_.fl > factoring.cut_operations && two_at_once())) {
     Table<std::int32_t> parent;
     Table<std::int32_t> member;
     parent.create(n_);
     member.create(n_);
     check(load_ordering_libraries());
-    common_.method[0].nd_small = factoring.dissection_smallest_part;
-    check(cholmod_nested_dissection(own_order_, nullptr, 0, order.data(), parent.data(),
-                                    member.data(), &common_) >= 0);
+    common_.method[0].nd_small = std::min(factoring.dissection_smallest_part, size_of(n_ / 2));
+    const std::int64_t n_components = cholmod_nested_dissection(
+        own_order_, nullptr, 0, order.data(), parent.data(), member.data(), &common_);
+    check(n_components >= 0);
+    parts = parts_of_cut(order, parent, member, n_components);
   }
   cholmod_free_sparse(&own_order_, &common_);
   common_.nmethods = 1;
@@ -309,13 +326,64 @@ void HeadEquations::analyse(const Table<std::int32_t>& first, const Table<std::i
   for (std::int32_t c = 1; c <= n_; ++c) column_[order[c] + 1] = c;
   matrix_ = pattern(first, second);
   values_ = static_cast<double*>(matrix_->x);
+  rhs_ = cholmod_zeros(size_of(n_), 1, CHOLMOD_REAL, &common_);
+  check(rhs_ != nullptr);
+  scale_.create(n_);
+  // The two parts at once where the cut is small enough for its dense equations (a few tables
+  // of its size squared) to stay within a few values per unknown: on a square grid the cut is
+  // about the root of the unknowns.
+  const std::int64_t n_cut = n_ - parts.first - parts.second;
+  if (parts.first > 0 && n_cut * n_cut <= 4 * static_cast<std::int64_t>(n_) &&
+      sides_apart(matrix_, parts.first, parts.second) && two_at_once()) {
+    cut_ = std::make_unique<CutFactor>(matrix_, parts.first, parts.second, *halves_);
+    check(cut_->library_ok());
+    return;
+  }
   factor_ = cholmod_analyze(matrix_, &common_);
   check(factor_ != nullptr && common_.status == CHOLMOD_OK);
   // Only a supernodal factor calls the dense kernels.
   if (factor_->is_super) check(load_dense_kernels());
-  rhs_ = cholmod_zeros(size_of(n_), 1, CHOLMOD_REAL, &common_);
-  check(rhs_ != nullptr);
-  scale_.create(n_);
+}
+
+// Nested dissection numbers its parts (components) from 0 so that each comes before the one that
+// cuts it off, and orders the unknowns part by part in that numbering: where one cut parts all
+// unknowns in two, the unknowns of the parts on one side come first, then those on the other side,
+// then the cut's own. parent[c + 1] is the part that cuts off part c (-1 for none), member[u + 1]
+// the part of unknown u, order[k] the unknown of column k (both from 0).
+std::pair<std::int32_t, std::int32_t> HeadEquations::parts_of_cut(const Table<std::int32_t>& order,
+                                                                  const Table<std::int32_t>& parent,
+                                                                  const Table<std::int32_t>& member,
+                                                                  std::int64_t n_components) const {
+  const auto n_parts = static_cast<std::int32_t>(n_components);
+  const std::int32_t cut = n_parts - 1;
+  std::int32_t n_uncut = 0;
+  std::int32_t n_sides = 0;
+  for (std::int32_t c = 0; c < n_parts; ++c) {
+    n_uncut += parent[c + 1] < 0 ? 1 : 0;
+    n_sides += parent[c + 1] == cut ? 1 : 0;
+  }
+  if (n_parts < 3 || n_uncut != 1 || parent[cut + 1] >= 0 || n_sides != 2) return {0, 0};
+  // The side of each part: the part just below the cut that it lies under (the cut its own).
+  Table<std::int32_t> side;
+  side.create(n_parts);
+  side[cut + 1] = cut;
+  for (std::int32_t c = cut - 1; c >= 0; --c) {
+    const std::int32_t above = parent[c + 1];
+    side[c + 1] = above == cut ? c : side[above + 1];
+  }
+  auto side_at = [&](std::int32_t k) { return side[member[order[k] + 1] + 1]; };
+  std::int32_t k = 1;
+  std::int32_t sizes[2] = {0, 0};
+  for (std::int32_t& size : sizes) {
+    if (k > n_ || side_at(k) == cut) return {0, 0};
+    const std::int32_t this_side = side_at(k);
+    for (; k <= n_ && side_at(k) == this_side; ++k) ++size;
+  }
+  if (k > n_) return {0, 0};
+  for (; k <= n_; ++k) {
+    if (side_at(k) != cut) return {0, 0};
+  }
+  return {sizes[0], sizes[1]};
 }
 
 cholmod_sparse* HeadEquations::pattern(const Table<std::int32_t>& first,
@@ -394,6 +462,7 @@ HeadEquations::~HeadEquations() {
 void HeadEquations::release() {
   if (!started_) return;
   started_ = false;
+  cut_.reset();
   cholmod_free_dense(&work_e_, &common_);
   cholmod_free_dense(&work_y_, &common_);
   cholmod_free_dense(&solution_, &common_);
@@ -438,9 +507,16 @@ bool HeadEquations::factorise(double regularisation) {
     }
     values_[column_start[c + 1] - 1] += regularisation;
   }
-  cholmod_factorize(matrix_, factor_, &common_);
-  if (common_.status != CHOLMOD_NOT_POSDEF) check(common_.status == CHOLMOD_OK);
-  if (common_.status == CHOLMOD_NOT_POSDEF || !pivots_positive()) {
+  bool positive = false;
+  if (cut_ != nullptr) {
+    positive = cut_->factorise(values_);
+    check(cut_->library_ok());
+  } else {
+    cholmod_factorize(matrix_, factor_, &common_);
+    if (common_.status != CHOLMOD_NOT_POSDEF) check(common_.status == CHOLMOD_OK);
+    positive = common_.status != CHOLMOD_NOT_POSDEF && pivots_positive();
+  }
+  if (!positive) {
     // The values as they were filled, for the next try.
     for (std::int32_t c = 0; c < n_; ++c) {
       values_[column_start[c + 1] - 1] -= regularisation;
@@ -470,12 +546,18 @@ void HeadEquations::solve(const Table<double>& rhs, Table<double>& x) {
   const double* scale = scale_.data();
   const double* in = rhs.data();
   for (std::int32_t c = 0; c < n_; ++c) b[c] = in[c] * scale[c];
+  double* out = x.data();
+  if (cut_ != nullptr) {
+    cut_->solve(b, out);
+    check(cut_->library_ok());
+    for (std::int32_t c = 0; c < n_; ++c) out[c] *= scale[c];
+    return;
+  }
   // The workspace and the solution are allocated by the first solve and reused after.
   check(cholmod_solve2(CHOLMOD_A, factor_, rhs_, nullptr, &solution_, nullptr, &work_y_, &work_e_,
                        &common_) != 0 &&
         common_.status == CHOLMOD_OK);
   const auto* z = static_cast<const double*>(solution_->x);
-  double* out = x.data();
   for (std::int32_t c = 0; c < n_; ++c) out[c] = z[c] * scale[c];
 }
 

@@ -300,7 +300,7 @@ void GradientIteration::list_links() {
     pair_first[p] = u;
     pair_second[p] = v;
   }
-  equations_ = std::make_unique<HeadEquations>(n_, pair_first, pair_second);
+  equations_ = std::make_unique<HeadEquations>(n_, pair_first, pair_second, Factoring{}, &halves_);
 
   // The links ordered by the column they end in, so that every pass over them reads and writes
   // the equations' values and the heads in the order they are stored. The columns of each link's
