@@ -173,8 +173,8 @@ TEST(HeadEquations, ChainsComeBeforeTheirEnds) {
   }
 }
 
-// An indefinite matrix is refused by both kinds of factor, and its values are left as filled, for
-// a try with a regularisation.
+// An indefinite matrix is refused by both kinds of factor and by the two parts of a cut, and its
+// values are left as filled, for a try with a regularisation.
 TEST(HeadEquations, IndefiniteMatricesAreRefusedAndLeftAsFilled) {
   for (const Factoring factoring : {Factoring{}, Factoring{1.0e30, 0.0, 200}}) {
     Table<std::int32_t> first;
@@ -194,6 +194,47 @@ TEST(HeadEquations, IndefiniteMatricesAreRefusedAndLeftAsFilled) {
       EXPECT_NEAR(equations.values()[equations.diagonal_slot(c)], 1.0, 1e-15);
     }
     EXPECT_FALSE(equations.factorise(1.0e-6));
+  }
+  // And by the two parts of a cut: a 20 x 20 grid whose unknowns are each joined more strongly to
+  // their neighbours than to themselves, where the parts already are indefinite (diagonal 1), and
+  // where only the whole is (diagonal 3.945: the largest eigenvalue of the grid's neighbour matrix
+  // is 4 cos(pi / 21) = 3.955, that of each part with the cut, about half the grid, near that of a
+  // 20 x 11 grid, 3.910). The whole factor, in minimum-degree order, answers alike.
+  const std::int32_t side = 20;
+  Table<std::int32_t> first;
+  Table<std::int32_t> second;
+  first.create(2 * side * (side - 1));
+  second.create(2 * side * (side - 1));
+  std::int32_t n_links = 0;
+  auto join = [&](std::int32_t u, std::int32_t v) {
+    ++n_links;
+    first[n_links] = u;
+    second[n_links] = v;
+  };
+  for (std::int32_t u = 1; u <= side * side; ++u) {
+    if (u % side != 0) join(u, u + 1);
+    if (u + side <= side * side) join(u, u + side);
+  }
+  for (const Factoring factoring :
+       {Factoring{0.0, 0.0, 100}, Factoring{1.0e30, 0.0, 100, 1.0e30}}) {
+    HeadEquations equations(side * side, first, second, factoring);
+    if (factoring.dissection_operations == 0.0 && std::thread::hardware_concurrency() >= 2) {
+      EXPECT_TRUE(equations.cut());
+    }
+    for (const double diagonal : {1.0, 3.945, 3.96}) {
+      equations.clear();
+      for (std::int32_t k = 1; k <= n_links; ++k) equations.add_link(k, 1.0);
+      for (std::int32_t c = 1; c <= side * side; ++c) equations.add_diagonal(c, diagonal);
+      const bool definite = diagonal > 3.955;
+      EXPECT_EQ(equations.factorise(0.0), definite) << diagonal << ", cut " << equations.cut();
+      if (definite) continue;
+      for (std::int32_t k = 1; k <= n_links; ++k) {
+        EXPECT_NEAR(equations.values()[equations.link_slot(k)], -1.0, 1e-15);
+      }
+      for (std::int32_t c = 1; c <= side * side; ++c) {
+        EXPECT_NEAR(equations.values()[equations.diagonal_slot(c)], diagonal, 1e-14);
+      }
+    }
   }
 }
 
