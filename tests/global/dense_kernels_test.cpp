@@ -17,6 +17,7 @@
 
 #include "global/head_equations.h"
 #include "global/ordering_libraries.h"
+#include "square_grid.h"
 
 namespace tessaro::global {
 namespace {
@@ -74,19 +75,8 @@ double path_error(Factoring factoring) {
 // A square grid of 400 unknowns, a mesh that dissection may cut.
 double grid_error(Factoring factoring) {
   constexpr std::int32_t side = 20;
-  Table<std::int32_t> first;
-  Table<std::int32_t> second;
-  first.create(2 * side * (side - 1));
-  second.create(2 * side * (side - 1));
-  std::int32_t k = 0;
-  for (std::int32_t r = 0; r < side; ++r) {
-    for (std::int32_t c = 0; c < side; ++c) {
-      const std::int32_t u = r * side + c + 1;
-      if (c + 1 < side) first[++k] = u, second[k] = u + 1;
-      if (r + 1 < side) first[++k] = u, second[k] = u + side;
-    }
-  }
-  return solution_error(side * side, first, second, factoring);
+  const GridLinks links = square_grid_links(side);
+  return solution_error(side * side, links.first, links.second, factoring);
 }
 
 // Ends the child with status 1 and the reason on standard error when `holds` is false.

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include "square_grid.h"
+
 namespace tessaro::global {
 namespace {
 
@@ -201,23 +203,11 @@ TEST(HeadEquations, IndefiniteMatricesAreRefusedAndLeftAsFilled) {
   // is 4 cos(pi / 21) = 3.955, that of each part with the cut, about half the grid, near that of a
   // 20 x 11 grid, 3.910). The whole factor, in minimum-degree order, answers alike.
   const std::int32_t side = 20;
-  Table<std::int32_t> first;
-  Table<std::int32_t> second;
-  first.create(2 * side * (side - 1));
-  second.create(2 * side * (side - 1));
-  std::int32_t n_links = 0;
-  auto join = [&](std::int32_t u, std::int32_t v) {
-    ++n_links;
-    first[n_links] = u;
-    second[n_links] = v;
-  };
-  for (std::int32_t u = 1; u <= side * side; ++u) {
-    if (u % side != 0) join(u, u + 1);
-    if (u + side <= side * side) join(u, u + side);
-  }
+  const GridLinks links = square_grid_links(side);
+  const std::int32_t n_links = links.first.size();
   for (const Factoring factoring :
        {Factoring{0.0, 0.0, 100}, Factoring{1.0e30, 0.0, 100, 1.0e30}}) {
-    HeadEquations equations(side * side, first, second, factoring);
+    HeadEquations equations(side * side, links.first, links.second, factoring);
     if (factoring.dissection_operations == 0.0 && std::thread::hardware_concurrency() >= 2) {
       EXPECT_TRUE(equations.cut());
     }
