@@ -1,8 +1,9 @@
 // A loop over the branches or nodes of a large network, run in two halves at once: the second
-// half on a helper thread that waits for work between loops, the first on the calling thread.
-// The helper starts with the first loop long enough for it, so that small networks, whose loops
-// all run on the calling thread, start no thread at all.
-// The loops given to it change nothing that the other half reads or writes.
+// half on a helper thread that waits for work between loops, the first on the calling thread; or
+// two pieces of work at once, such as the two parts of a large mesh's factorisation. The helper
+// starts with the first loop long enough for it, or the first pair of pieces, so that small
+// networks, whose loops all run on the calling thread, start no thread at all.
+// The loops and pieces given to it change nothing that the other half reads or writes.
 #pragma once
 
 #include <condition_variable>
