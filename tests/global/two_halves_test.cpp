@@ -1,5 +1,6 @@
 // Loops split between the calling thread and the helper: every entry is visited once, whatever
-// the length, and long loops run on two threads where there are two cores.
+// the length, and long loops run on two threads where there are two cores; pairs of pieces of
+// work, each done once, the second on the helper.
 #include "global/two_halves.h"
 
 #include <cstdint>
@@ -52,6 +53,33 @@ TEST(TwoHalves, WhatAHalfThrowsLeavesAfterBothEnded) {
   };
   halves.run(100000, body);
   for (std::int32_t k = 1; k <= 100000; ++k) ASSERT_EQ(visits[static_cast<std::size_t>(k)], 1);
+}
+
+// Each of a pair of pieces is done once, the first on the calling thread and the second on the
+// helper where there are two cores, and what the second throws leaves after both ended.
+TEST(TwoHalves, PairsOfPiecesEachOnceTheSecondOnTheHelper) {
+  TwoHalves halves;
+  for (const bool second_throws : {false, true, false}) {
+    int done[2] = {0, 0};
+    std::thread::id thread[2];
+    auto piece = [&](std::int32_t which) {
+      done[which] += 1;
+      thread[which] = std::this_thread::get_id();
+      if (which == 1 && second_throws) throw std::runtime_error("piece");
+    };
+    if (second_throws) {
+      EXPECT_THROW(halves.both(piece), std::runtime_error);
+    } else {
+      halves.both(piece);
+    }
+    EXPECT_EQ(done[0], 1);
+    EXPECT_EQ(done[1], 1);
+    EXPECT_EQ(thread[0], std::this_thread::get_id());
+    EXPECT_EQ(halves.helper_runs(), std::thread::hardware_concurrency() >= 2);
+    if (halves.helper_runs()) {
+      EXPECT_NE(thread[1], thread[0]);
+    }
+  }
 }
 
 }  // namespace
