@@ -1,6 +1,7 @@
 // The dense kernels under CHOLMOD are opened by the first supernodal factorisation, not with the
 // library: a simplicial factorisation and solve leave them closed, and both kinds of factor solve
-// a path of unknowns exactly; so are the ordering libraries by the first nested dissection. Each
+// a path of unknowns exactly; so are the ordering libraries by the first nested dissection. A
+// second instance of the kernels serves a second thread beside the first. Each
 // check runs in a fresh process of its own (a death-test child that starts the test program
 // again), since any earlier factorisation or dissection in the same process would have opened
 // them.
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -98,6 +100,65 @@ TEST(DenseKernels, OpenedByTheFirstSupernodalFactorisation) {
         require(is_open(TESSARO_BLAS_LIBRARY) && is_open(TESSARO_LAPACK_LIBRARY),
                 "BLAS or LAPACK not open after a supernodal factorisation");
         require(load_dense_kernels(), "kernels not loaded");
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// Supernodal factorisations of a 40 x 40 grid, over and over on two threads at once, the second
+// thread's on the second instance of the kernels: every solution equals the one found before on
+// one thread. On one instance of the serial library, the two threads corrupt each other's factors
+// (refused factorisations, crashes).
+void factorisations_on_two_threads() {
+  require(load_second_kernels(), "second instance not loaded");
+  constexpr std::int32_t side = 40;
+  const GridLinks links = square_grid_links(side);
+  const Factoring supernodal{1.0e30, 0.0, 200, 1.0e30};
+  auto solve = [&](HeadEquations& equations, Table<double>& x) {
+    equations.clear();
+    for (std::int32_t k = 1; k <= links.first.size(); ++k) {
+      equations.add_link(k, 1.0 + k % 7);
+      equations.add_diagonal(equations.column(links.first[k]), 1.0 + k % 7);
+      equations.add_diagonal(equations.column(links.second[k]), 1.0 + k % 7);
+    }
+    Table<double> rhs;
+    rhs.create(side * side);
+    for (std::int32_t c = 1; c <= side * side; ++c) {
+      equations.add_diagonal(c, 0.01);
+      rhs[c] = c % 11;
+    }
+    require(equations.factorise(0.0), "not factorised");
+    equations.solve(rhs, x);
+  };
+  HeadEquations equations[2] = {{side * side, links.first, links.second, supernodal},
+                                {side * side, links.first, links.second, supernodal}};
+  Table<double> expected;
+  expected.create(side * side);
+  solve(equations[0], expected);
+  bool same[2] = {true, true};
+  auto repeat = [&](int which) {
+    const OnSecondKernels kernels(which == 1);
+    Table<double> x;
+    x.create(side * side);
+    for (int round = 0; round < 200; ++round) {
+      solve(equations[which], x);
+      for (std::int32_t c = 1; c <= side * side; ++c) {
+        same[which] = same[which] && x[c] == expected[c];
+      }
+    }
+  };
+  std::thread second(repeat, 1);
+  repeat(0);
+  second.join();
+  require(same[0] && same[1], "a solution differs");
+}
+
+TEST(DenseKernels, TheSecondInstanceWorksBesideTheFirst) {
+  if (TESSARO_KERNELS_LIBRARY[0] == '\0') GTEST_SKIP() << "no kernels' library to copy";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        factorisations_on_two_threads();
         std::exit(0);
       },
       ::testing::ExitedWithCode(0), "");
