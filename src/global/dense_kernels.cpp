@@ -63,8 +63,9 @@ bool load_second_kernels() {
   return library != nullptr;
 }
 
+// Only an instance that is loaded is taken: without one the kernels stay those of the first.
 OnSecondKernels::OnSecondKernels(bool second) : was_(on_second) {
-  on_second = second || was_;
+  on_second = (second && second_instance != nullptr) || was_;
 }
 
 OnSecondKernels::~OnSecondKernels() {
