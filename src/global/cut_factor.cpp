@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "global/dense_kernels.h"
-
 // The dense kernels' declarations, C functions in a header that does not say so itself.
 extern "C" {
 #include <cholmod_blas.h>
@@ -29,8 +27,7 @@ CutFactor::CutFactor(const cholmod_sparse* pattern, std::int32_t n_first, std::i
   parts_[0].offset = 0;
   parts_[1].n_own = n_second;
   parts_[1].offset = n_first;
-  auto set_up_both = [&](std::int32_t which) { set_up(parts_[which], pattern); };
-  halves_.both(set_up_both);
+  on_both_parts([&](Part& part) { set_up(part, pattern); });
   // Acc's entries, from the cut's columns of A.
   const auto* start = static_cast<const int*>(pattern->p);
   const auto* row = static_cast<const int*>(pattern->i);
@@ -121,12 +118,7 @@ CutFactor::~CutFactor() {
 }
 
 bool CutFactor::factorise(const double* values) {
-  auto factorise_both = [&](std::int32_t which) {
-    // The second part calls the second instance of the kernels, on whichever thread it runs.
-    const OnSecondKernels kernels(which == 1);
-    factorise_part(parts_[which], values);
-  };
-  halves_.both(factorise_both);
+  on_both_parts([&](Part& part) { factorise_part(part, values); });
   for (const Part& part : parts_) {
     if (!part.factorised) return false;
   }
@@ -197,11 +189,7 @@ void CutFactor::take_corner(Part& part) {
 
 void CutFactor::solve(const double* b, double* x) {
   // Forward through both parts: z = Lp^-1 [bp; 0], whose part at the cut is -Cp^-1 Lcp yp.
-  auto forward_both = [&](std::int32_t which) {
-    const OnSecondKernels kernels(which == 1);
-    forward(parts_[which], b);
-  };
-  halves_.both(forward_both);
+  on_both_parts([&](Part& part) { forward(part, b); });
   // The cut: S xc = bc - Lc1 y1 - Lc2 y2 = bc + C1 z1c + C2 z2c.
   const std::int32_t cut = n_ - n_cut_;
   std::copy(b + cut, b + n_, cut_rhs_.begin());
@@ -220,20 +208,22 @@ void CutFactor::solve(const double* b, double* x) {
   BLAS_DTRSV(&lower, &transposed, &plain, &n, cut_.data(), &n, cut_rhs_.data(), &one_step);
   std::copy(cut_rhs_.begin(), cut_rhs_.end(), x + cut);
   // Back through both parts: Lp' [xp; xc] = [yp; Cp' xc].
-  auto back_both = [&](std::int32_t which) {
-    const OnSecondKernels kernels(which == 1);
-    back(parts_[which], x);
-  };
-  halves_.both(back_both);
+  on_both_parts([&](Part& part) { back(part, x); });
+}
+
+// The part's factor L, or L', solved for its right-hand side; the workspaces and the solution are
+// allocated by the first solve and reused after.
+void CutFactor::solve_part(Part& part, int system) {
+  part.library_ok = cholmod_solve2(system, part.factor, part.rhs, nullptr, &part.solution, nullptr,
+                                   &part.work_y, &part.work_e, &part.common) != 0 &&
+                    part.common.status == CHOLMOD_OK && part.library_ok;
 }
 
 void CutFactor::forward(Part& part, const double* b) {
   auto* in = static_cast<double*>(part.rhs->x);
   std::copy(b + part.offset, b + part.offset + part.n_own, in);
   std::fill(in + part.n_own, in + part.n_own + n_cut_, 0.0);
-  part.library_ok = cholmod_solve2(CHOLMOD_L, part.factor, part.rhs, nullptr, &part.solution,
-                                   nullptr, &part.work_y, &part.work_e, &part.common) != 0 &&
-                    part.common.status == CHOLMOD_OK && part.library_ok;
+  solve_part(part, CHOLMOD_L);
 }
 
 void CutFactor::back(Part& part, double* x) {
@@ -247,9 +237,7 @@ void CutFactor::back(Part& part, double* x) {
   double zero = 0.0;
   BLAS_DGEMV(&transposed, &n, &n, &one, part.corner.data(), &n, x + n_ - n_cut_, &one_step, &zero,
              in + part.n_own, &one_step);
-  part.library_ok = cholmod_solve2(CHOLMOD_Lt, part.factor, part.rhs, nullptr, &part.solution,
-                                   nullptr, &part.work_y, &part.work_e, &part.common) != 0 &&
-                    part.common.status == CHOLMOD_OK && part.library_ok;
+  solve_part(part, CHOLMOD_Lt);
   const auto* solved = static_cast<const double*>(part.solution->x);
   std::copy(solved, solved + part.n_own, x + part.offset);
 }

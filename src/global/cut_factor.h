@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "global/dense_kernels.h"
 #include "global/two_halves.h"
 
 namespace tessaro::global {
@@ -68,11 +69,22 @@ class CutFactor {
     bool library_ok = true;  // set by the thread that works on the part
   };
 
+  // Calls work(part) for both parts at once, the second part on the second instance of the dense
+  // kernels, on whichever thread it runs.
+  template <class Work>
+  void on_both_parts(Work work) {
+    auto each = [&](std::int32_t which) {
+      const OnSecondKernels kernels(which == 1);
+      work(parts_[which]);
+    };
+    halves_.both(each);
+  }
   void set_up(Part& part, const cholmod_sparse* pattern);
   void factorise_part(Part& part, const double* values);
   void take_corner(Part& part);
   void forward(Part& part, const double* b);
   void back(Part& part, double* x);
+  void solve_part(Part& part, int system);
 
   std::int32_t n_ = 0;
   std::int32_t n_cut_ = 0;
