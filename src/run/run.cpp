@@ -183,10 +183,12 @@ void run_classic(const RunOptions& options, RunMonitor* monitor, Network& net) {
 // The global road: the same reading and checks without the classic set-up, one Newton iteration
 // over all heads, the results from its solution.
 void run_global(const RunOptions& options, RunMonitor* monitor, Network& net) {
-  // The tables of the network and of the solver take about twelve times the file's size.
+  // The tables of the network and of the solver take about twelve times the file's size; on a
+  // large network the second core backs their memory while this one reads and sets up.
   std::error_code unknown_size;
   const std::uintmax_t file_bytes = std::filesystem::file_size(input_file_name, unknown_size);
-  reserve_heap(unknown_size ? 0 : static_cast<std::size_t>(file_bytes) * 12);
+  const HeapWarming warming(
+      reserve_heap(unknown_size ? 0 : static_cast<std::size_t>(file_bytes) * 12));
   enter(monitor, RunStage::reading, net);
   read_network(net, BranchSetup::none);
   enter(monitor, RunStage::preparing, net);

@@ -2,12 +2,20 @@
 // marked for 2 MB pages, as /proc/self/smaps shows them.
 #include "run/heap_reserve.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -71,6 +79,67 @@ TEST(HeapReserve, LargeTablesComeFromTheHeapMarkedForLargePages) {
     EXPECT_NE(mapping.flags.find(" hg "), std::string::npos) << mapping.flags;
   }
   std::free(table);
+}
+
+// Which of the pages of a mapping are backed, one flag per 4 kB page.
+std::vector<unsigned char> backed_pages(void* start, std::size_t size) {
+  std::vector<unsigned char> backed(size / 4096);
+  if (::mincore(start, size, backed.data()) != 0) backed.clear();
+  return backed;
+}
+
+// Waits up to five seconds for the first `count` pages to be backed.
+bool pages_come_in(void* start, std::size_t size, std::size_t count) {
+  for (int wait = 0; wait < 500; ++wait) {
+    const std::vector<unsigned char> backed = backed_pages(start, size);
+    if (std::all_of(backed.begin(), backed.begin() + static_cast<std::ptrdiff_t>(count),
+                    [](unsigned char page) { return (page & 1) != 0; })) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+std::size_t count_backed(void* start, std::size_t size) {
+  const std::vector<unsigned char> backed = backed_pages(start, size);
+  return static_cast<std::size_t>(
+      std::count_if(backed.begin(), backed.end(), [](unsigned char page) { return page & 1; }));
+}
+
+// The warming thread backs the range up to the lead beyond the top in use and no further, follows
+// the top as it moves, stops at the range's end, and leaves what the pages hold as it is.
+TEST(HeapWarming, BacksTheRangeALeadAheadOfTheTopInUse) {
+  constexpr std::size_t megabyte = std::size_t{1} << 20;
+  constexpr std::size_t lead = tessaro::HeapWarming::lead;
+  constexpr std::size_t size = lead + 32 * megabyte;
+  constexpr std::size_t page = 4096;
+  void* mapping = ::mmap(nullptr, size + 2 * megabyte, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mapping, MAP_FAILED);
+  const auto start = (reinterpret_cast<std::uintptr_t>(mapping) + 2 * megabyte - 1) &
+                     ~std::uintptr_t{2 * megabyte - 1};
+  auto* memory = reinterpret_cast<char*>(start);
+  // A table in use at the bottom of the range, written before the thread starts.
+  std::memset(memory, 0x5a, 4 * page);
+  std::atomic<std::uintptr_t> top{start + 4 * page};
+  {
+    const tessaro::HeapWarming warming({start, size}, [&top] { return top.load(); });
+    if (!pages_come_in(memory, size, lead / page)) {
+      GTEST_SKIP() << "this system does not back pages on advice";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(count_backed(memory, size), lead / page);
+    top = start + 16 * megabyte + page;
+    EXPECT_TRUE(pages_come_in(memory, size, (lead + 16 * megabyte) / page));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(count_backed(memory, size), (lead + 16 * megabyte) / page);
+    top = start + size + lead;
+    EXPECT_TRUE(pages_come_in(memory, size, size / page));
+  }
+  EXPECT_TRUE(std::all_of(memory, memory + 4 * page, [](char c) { return c == 0x5a; }));
+  EXPECT_TRUE(std::all_of(memory + 4 * page, memory + size, [](char c) { return c == 0; }));
+  ::munmap(mapping, size + 2 * megabyte);
 }
 
 }  // namespace
