@@ -74,12 +74,14 @@ HeapWarming::InUseTop heap_top() {
 }  // namespace
 
 HeapWarming::HeapWarming(HeapRange reserve)
-    : HeapWarming(reserve.size >= smallest_warmed ? reserve : HeapRange{}, heap_top()) {}
+    : HeapWarming(reserve.size >= smallest_warmed ? reserve : HeapRange{}, heap_top(),
+                  std::min(longest_lead, reserve.size / 8)) {}
 
-HeapWarming::HeapWarming(HeapRange reserve, InUseTop top) {
+HeapWarming::HeapWarming(HeapRange reserve, InUseTop top, std::size_t lead) {
   if (reserve.size == 0) return;
   try {
-    thread_ = std::thread([this, reserve, top = std::move(top)] { warm(reserve, top); });
+    thread_ =
+        std::thread([this, reserve, top = std::move(top), lead] { warm(reserve, top, lead); });
   } catch (const std::system_error&) {
     // Without a thread the run touches its memory itself.
   }
@@ -95,7 +97,7 @@ HeapWarming::~HeapWarming() {
   thread_.join();
 }
 
-void HeapWarming::warm(HeapRange reserve, const InUseTop& top) {
+void HeapWarming::warm(HeapRange reserve, const InUseTop& top, std::size_t lead) {
   const std::uintptr_t end = reserve.start + reserve.size;
   std::uintptr_t warmed = reserve.start;
   std::chrono::microseconds pause = shortest_pause;

@@ -32,26 +32,27 @@ HeapRange reserve_heap(std::size_t bytes);
 // back (it does so within seconds of its release) it costs about 1.5 ms per MB: about 0.7 s of a
 // run over a million branches, paid by the thread that reads and sets up, unless another core
 // pays it first. The pages are faulted in as by a write, their contents left as they are, so the
-// thread never disturbs a table in use. Reserves below `smallest_warmed` are left alone: their
+// thread never disturbs a table in use. The lead is an eighth of the reserve, at most 64 MB: the
+// run's peak memory grows by no more. Reserves below `smallest_warmed` are left alone: their
 // memory is usually still backed, and the thread would cost more than it saves.
 class HeapWarming {
  public:
   static constexpr std::size_t smallest_warmed = std::size_t{64} << 20;
-  static constexpr std::size_t lead = std::size_t{64} << 20;
+  static constexpr std::size_t longest_lead = std::size_t{64} << 20;
 
   // The address below which the memory of a range is in use, read again and again.
   using InUseTop = std::function<std::uintptr_t()>;
 
   // Follows the top of the heap's blocks in use.
   explicit HeapWarming(HeapRange reserve);
-  // Follows `top`, whatever the size of the range.
-  HeapWarming(HeapRange reserve, InUseTop top);
+  // Follows `top` `lead` bytes ahead, whatever the size of the range.
+  HeapWarming(HeapRange reserve, InUseTop top, std::size_t lead);
   ~HeapWarming();
   HeapWarming(const HeapWarming&) = delete;
   HeapWarming& operator=(const HeapWarming&) = delete;
 
  private:
-  void warm(HeapRange reserve, const InUseTop& top);
+  void warm(HeapRange reserve, const InUseTop& top, std::size_t lead);
 
   std::mutex mutex_;
   std::condition_variable wake_;

@@ -111,7 +111,7 @@ std::size_t count_backed(void* start, std::size_t size) {
 // the top as it moves, stops at the range's end, and leaves what the pages hold as it is.
 TEST(HeapWarming, BacksTheRangeALeadAheadOfTheTopInUse) {
   constexpr std::size_t megabyte = std::size_t{1} << 20;
-  constexpr std::size_t lead = tessaro::HeapWarming::lead;
+  constexpr std::size_t lead = 16 * megabyte;
   constexpr std::size_t size = lead + 32 * megabyte;
   constexpr std::size_t page = 4096;
   void* mapping = ::mmap(nullptr, size + 2 * megabyte, PROT_READ | PROT_WRITE,
@@ -124,7 +124,8 @@ TEST(HeapWarming, BacksTheRangeALeadAheadOfTheTopInUse) {
   std::memset(memory, 0x5a, 4 * page);
   std::atomic<std::uintptr_t> top{start + 4 * page};
   {
-    const tessaro::HeapWarming warming({start, size}, [&top] { return top.load(); });
+    const tessaro::HeapWarming warming(
+        {start, size}, [&top] { return top.load(); }, lead);
     if (!pages_come_in(memory, size, lead / page)) {
       GTEST_SKIP() << "this system does not back pages on advice";
     }
