@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <limits>
 #include <system_error>
+#include <utility>
 
 // Linux 5.14 and later; older systems refuse the advice and the heap is touched where it is used.
 #ifndef MADV_POPULATE_WRITE
@@ -73,11 +74,17 @@ HeapWarming::InUseTop heap_top() {
 
 }  // namespace
 
-HeapWarming::HeapWarming(HeapRange reserve)
-    : HeapWarming(reserve.size >= smallest_warmed ? reserve : HeapRange{}, heap_top(),
-                  std::min(longest_lead, reserve.size / 8)) {}
+HeapWarming::HeapWarming(HeapRange reserve) {
+  if (reserve.size >= smallest_warmed) {
+    start(reserve, heap_top(), std::min(longest_lead, reserve.size / 8));
+  }
+}
 
 HeapWarming::HeapWarming(HeapRange reserve, InUseTop top, std::size_t lead) {
+  start(reserve, std::move(top), lead);
+}
+
+void HeapWarming::start(HeapRange reserve, InUseTop top, std::size_t lead) {
   if (reserve.size == 0) return;
   try {
     thread_ =

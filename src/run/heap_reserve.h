@@ -52,6 +52,7 @@ class HeapWarming {
   HeapWarming& operator=(const HeapWarming&) = delete;
 
  private:
+  void start(HeapRange reserve, InUseTop top, std::size_t lead);
   void warm(HeapRange reserve, const InUseTop& top, std::size_t lead);
 
   std::mutex mutex_;
