@@ -6,9 +6,10 @@
 # that run reads, prepares, balances once and writes the results file). The global solver does
 # not read the tolerance; the file's iteration limit (100) bounds its Newton iterations.
 #
-# Each run is repeated RUNS times (default 3); the table shows the fastest wall time and the
-# largest peak resident memory (/usr/bin/time -v), and for the global runs the Newton iterations
-# and the time of the solve alone (--summary), with its ratio to the classic run's whole time.
+# Each run is repeated RUNS times (default 3); the table shows the fastest wall time (fastest_ms
+# below) and the peak resident memory of one more run before them (/usr/bin/time -v), and for the
+# global runs the Newton iterations and the fastest time of the solve alone (--summary, RUNS more
+# runs), with its ratio to the classic run's whole time.
 # Then networks of 1,000 to 5,000 branches, SMALL_RUNS times each (default 20), fastest whole
 # process of the classic and the global run. SIZES and SMALL_SIZES override the sizes, BUILD the
 # build folder (default build).
@@ -27,10 +28,6 @@ program=$(pwd)/$build/tessaro
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-wall_seconds() {
-  sed -n 's/^.*Elapsed (wall clock) time.*: //p' "$1" |
-    awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; printf "%.2f", s }'
-}
 peak_mbytes() {
   sed -n 's/^.*Maximum resident set size (kbytes): //p' "$1" | awk '{ printf "%.1f", $1 / 1024 }'
 }
@@ -47,8 +44,28 @@ solving_seconds() {
 smaller() {
   if [ -z "$1" ] || awk "BEGIN { exit !($2 < $1) }"; then echo "$2"; else echo "$1"; fi
 }
-larger() {
-  if [ -z "$1" ] || awk "BEGIN { exit !($2 > $1) }"; then echo "$2"; else echo "$1"; fi
+# The fastest of $1 whole-process runs of the command after the first two arguments, after $2
+# runs to warm up, in milliseconds: timed by hyperfine (without a shell) where it is installed,
+# by the shell's clock otherwise (which adds the shell's own few milliseconds).
+fastest_ms() {
+  count=$1
+  warmup=$2
+  shift 2
+  if command -v hyperfine >/dev/null; then
+    hyperfine -N -w "$warmup" -r "$count" --export-json "$work/times.json" "$*" >/dev/null 2>&1
+    sed -n 's/^ *"min": \([0-9.e-]*\),*$/\1/p' "$work/times.json" | awk '{ printf "%.1f", $1 * 1000 }'
+    return
+  fi
+  best=
+  run=1
+  while [ "$run" -le "$count" ]; do
+    start=$(date +%s%N)
+    "$@" >/dev/null 2>&1
+    ms=$(awk "BEGIN { printf \"%.1f\", ($(date +%s%N) - $start) / 1e6 }")
+    best=$(smaller "$best" "$ms")
+    run=$((run + 1))
+  done
+  echo "$best"
 }
 generate() {
   if [ "$1" = grid ]; then
@@ -67,23 +84,22 @@ for size in $sizes; do
     shape=$(generate "$layout" "$size" "$folder/Tessaro-net.txt")
     branches=${shape%% *}
     for solver in classic global; do
-      wall=
-      peak=
+      if [ "$solver" = global ]; then set -- --solver global --summary; else set --; fi
+      cd "$folder"
+      # The peak memory of one run under /usr/bin/time, then the fastest of the runs alone.
+      /usr/bin/time -v -o time.txt "$program" "$@" >/dev/null 2>&1
+      peak=$(peak_mbytes time.txt)
+      wall=$(fastest_ms "$runs" 0 "$program" "$@" | awk '{ printf "%.3f", $1 / 1000 }')
       solve=
       iterations=
       run=1
-      while [ "$run" -le "$runs" ]; do
-        rm -f "$folder/Log file.txt" "$folder/Tessaro-res.txt"
-        if [ "$solver" = global ]; then set -- --solver global --summary; else set --; fi
-        (cd "$folder" && /usr/bin/time -v -o time.txt "$program" "$@" >/dev/null 2>summary.txt)
-        wall=$(smaller "$wall" "$(wall_seconds "$folder/time.txt")")
-        peak=$(larger "$peak" "$(peak_mbytes "$folder/time.txt")")
-        if [ "$solver" = global ]; then
-          solve=$(smaller "$solve" "$(solving_seconds "$folder/summary.txt")")
-          iterations=$(sed -n 's/^  Newton iterations: //p' "$folder/summary.txt")
-        fi
+      while [ "$solver" = global ] && [ "$run" -le "$runs" ]; do
+        "$program" "$@" >/dev/null 2>summary.txt
+        solve=$(smaller "$solve" "$(solving_seconds summary.txt)")
+        iterations=$(sed -n 's/^  Newton iterations: //p' summary.txt)
         run=$((run + 1))
       done
+      cd - >/dev/null
       outcome=$(tr -d '\r' <"$folder/Log file.txt" | head -n 1 | cut -c 2-)
       if [ "$solver" = classic ]; then
         classic_wall=$wall
@@ -98,26 +114,8 @@ for size in $sizes; do
   done
 done
 
-# Small networks: the whole process, in milliseconds, fastest of SMALL_RUNS; timed by hyperfine
-# (without a shell) where it is installed, by the shell's clock otherwise.
+# Small networks: the whole process, in milliseconds, fastest of SMALL_RUNS.
 printf '\n%-7s %9s %12s %12s\n' layout branches "classic ms" "global ms"
-fastest_ms() {
-  if command -v hyperfine >/dev/null; then
-    hyperfine -N -w 3 -r "$small_runs" --export-json "$work/times.json" "$*" >/dev/null 2>&1
-    sed -n 's/^ *"min": \([0-9.e-]*\),*$/\1/p' "$work/times.json" | awk '{ printf "%.1f", $1 * 1000 }'
-    return
-  fi
-  best=
-  run=1
-  while [ "$run" -le "$small_runs" ]; do
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    ms=$(awk "BEGIN { printf \"%.1f\", ($(date +%s%N) - $start) / 1e6 }")
-    best=$(smaller "$best" "$ms")
-    run=$((run + 1))
-  done
-  echo "$best"
-}
 for size in $small_sizes; do
   for layout in grid sparse; do
     folder=$work/small-$layout-$size
@@ -125,8 +123,8 @@ for size in $small_sizes; do
     shape=$(generate "$layout" "$size" "$folder/Tessaro-net.txt")
     branches=${shape%% *}
     cd "$folder"
-    classic_ms=$(fastest_ms "$program")
-    global_ms=$(fastest_ms "$program" --solver global)
+    classic_ms=$(fastest_ms "$small_runs" 3 "$program")
+    global_ms=$(fastest_ms "$small_runs" 3 "$program" --solver global)
     cd - >/dev/null
     printf '%-7s %9s %12s %12s\n' "$layout" "$branches" "$classic_ms" "$global_ms"
   done
