@@ -6,10 +6,10 @@
 # that run reads, prepares, balances once and writes the results file). The global solver does
 # not read the tolerance; the file's iteration limit (100) bounds its Newton iterations.
 #
-# Each run is repeated RUNS times (default 3); the table shows the fastest wall time (fastest_ms
-# below) and the peak resident memory of one more run before them (/usr/bin/time -v), and for the
-# global runs the Newton iterations and the fastest time of the solve alone (--summary, RUNS more
-# runs), with its ratio to the classic run's whole time.
+# Each run is repeated RUNS times (default 3), timed by bench/timed_run; the table shows the
+# fastest wall time, the largest peak resident memory, and for the global runs the Newton
+# iterations and the fastest time of the solve alone (--summary), with its ratio to the classic
+# run's whole time.
 # Then networks of 1,000 to 5,000 branches, SMALL_RUNS times each (default 20), fastest whole
 # process of the classic and the global run. SIZES and SMALL_SIZES override the sizes, BUILD the
 # build folder (default build).
@@ -24,13 +24,11 @@ small_sizes=${SMALL_SIZES:-"1000 2000 3000 5000"}
 cmake -S . -B "$build" -G Ninja -DTESSARO_BENCH=ON >/dev/null
 cmake --build "$build" >/dev/null
 program=$(pwd)/$build/tessaro
+timer=$(pwd)/$build/bench/timed_run
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-peak_mbytes() {
-  sed -n 's/^.*Maximum resident set size (kbytes): //p' "$1" | awk '{ printf "%.1f", $1 / 1024 }'
-}
 # The solving time of a --summary report, in seconds.
 solving_seconds() {
   sed -n 's/^.*solving \([0-9.]*\) \([a-z]*\),.*/\1 \2/p' "$1" |
@@ -40,6 +38,9 @@ solving_seconds() {
            else if ($2 == "h") scale = 3600
            else if ($2 == "days") scale = 86400
            printf "%.3f", $1 * scale }'
+}
+larger() {
+  if [ -z "$1" ] || awk "BEGIN { exit !($2 > $1) }"; then echo "$2"; else echo "$1"; fi
 }
 smaller() {
   if [ -z "$1" ] || awk "BEGIN { exit !($2 < $1) }"; then echo "$2"; else echo "$1"; fi
@@ -86,19 +87,23 @@ for size in $sizes; do
     for solver in classic global; do
       if [ "$solver" = global ]; then set -- --solver global --summary; else set --; fi
       cd "$folder"
-      # The peak memory of one run under /usr/bin/time, then the fastest of the runs alone.
-      /usr/bin/time -v -o time.txt "$program" "$@" >/dev/null 2>&1
-      peak=$(peak_mbytes time.txt)
-      wall=$(fastest_ms "$runs" 0 "$program" "$@" | awk '{ printf "%.3f", $1 / 1000 }')
+      wall=
+      peak=
       solve=
       iterations=
       run=1
-      while [ "$solver" = global ] && [ "$run" -le "$runs" ]; do
-        "$program" "$@" >/dev/null 2>summary.txt
-        solve=$(smaller "$solve" "$(solving_seconds summary.txt)")
-        iterations=$(sed -n 's/^  Newton iterations: //p' summary.txt)
+      while [ "$run" -le "$runs" ]; do
+        # Wall seconds, peak kB and exit status of one run, its standard error in summary.txt.
+        timed=$("$timer" summary.txt "$program" "$@")
+        wall=$(smaller "$wall" "$(echo "$timed" | cut -d ' ' -f 1)")
+        peak=$(larger "$peak" "$(echo "$timed" | awk '{ printf "%.1f", $2 / 1024 }')")
+        if [ "$solver" = global ]; then
+          solve=$(smaller "$solve" "$(solving_seconds summary.txt)")
+          iterations=$(sed -n 's/^  Newton iterations: //p' summary.txt)
+        fi
         run=$((run + 1))
       done
+      wall=$(awk "BEGIN { printf \"%.3f\", $wall }")
       cd - >/dev/null
       outcome=$(tr -d '\r' <"$folder/Log file.txt" | head -n 1 | cut -c 2-)
       if [ "$solver" = classic ]; then
