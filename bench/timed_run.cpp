@@ -1,5 +1,5 @@
-// timed_run SECONDARY COMMAND [ARGUMENT...]: runs the command in the working folder with its
-// standard output discarded and its standard error to the file SECONDARY, and prints its wall
+// timed_run STDERR-FILE COMMAND [ARGUMENT...]: runs the command in the working folder with its
+// standard output discarded and its standard error to STDERR-FILE, and prints its wall
 // time in seconds (the monotonic clock around its start and end) and its peak resident memory in
 // kB, as the system accounts it to the finished child. Exits with 1 if the command could not be
 // started or did not end normally; the command's own exit status is printed third.
